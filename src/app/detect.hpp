@@ -1,0 +1,21 @@
+#pragma once
+// Source kind detection from the file name, and for executables from the first section name
+// (module 語系判斷).
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace falcet {
+
+// ".exe" (Delphi when the first section is "CODE", else VB), ".bin", ".dfm"; the last four
+// characters compared without regard to letter case. None for any other name.
+[[nodiscard]] std::optional<std::int32_t> DetectSourceKind(const std::string& name);
+
+[[nodiscard]] bool IsDelphiExecutable(const std::string& name);
+
+// The first section's name of a PE file, or empty text when the file is not a readable PE file.
+// Files shorter than 1023 bytes are not opened.
+[[nodiscard]] std::string ReadFirstSectionName(const std::string& name);
+
+}  // namespace falcet

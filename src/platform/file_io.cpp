@@ -1,0 +1,110 @@
+#include "platform/file_io.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace falcet {
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+  if (this != &other) {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = other.release();
+  }
+  return *this;
+}
+
+FileDescriptor::~FileDescriptor() {
+  if (m_fd >= 0) ::close(m_fd);
+}
+
+bool FileDescriptor::close() {
+  if (m_fd < 0) return true;
+  int fd = release();
+  return ::close(fd) == 0;
+}
+
+bool writeAll(int fd, const void* data, std::size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t n = ::write(fd, p, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    p += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::int64_t readAll(int fd, void* data, std::size_t size) {
+  char* p = static_cast<char*>(data);
+  std::size_t got = 0;
+  while (got < size) {
+    ssize_t n = ::read(fd, p + got, size - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return static_cast<std::int64_t>(got);
+}
+
+bool writeWholeFile(const std::filesystem::path& path, std::string_view data) {
+  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!fd.valid()) return false;
+  if (!writeAll(fd.get(), data.data(), data.size())) return false;
+  return fd.close();
+}
+
+std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return std::nullopt;
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return std::nullopt;
+  }
+  std::string out;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<std::size_t>(n));
+  }
+  return out;
+}
+
+std::string describeSystemError(int err) {
+  switch (err) {
+    case ENOENT: return "找不到檔案";
+    case ENOTDIR: return "找不到路徑";
+    case EACCES:
+    case EPERM: return "沒有使用權限";
+    case EISDIR: return "路徑/檔案存取錯誤";
+    case EBUSY:
+    case ETXTBSY: return "檔案已開啟";
+    case ENOSPC: return "磁碟已滿";
+    case EROFS: return "唯讀的檔案系統";
+    case ENAMETOOLONG: return "檔名錯誤";
+    case EIO: return "裝置 I/O 錯誤";
+    case ERANGE:
+    case EOVERFLOW: return "溢位";
+    default: return "路徑/檔案存取錯誤";
+  }
+}
+
+}  // namespace falcet

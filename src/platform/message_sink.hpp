@@ -1,0 +1,22 @@
+#pragma once
+// How operations report to the user. The window shows a modal box with an OK button and no icon;
+// the command line prints the text (errors to stderr); tests record the calls.
+
+#include <string>
+#include <string_view>
+
+namespace falcet {
+
+inline constexpr std::string_view kAppTitle = "Falcet";
+inline constexpr int kButtonOk = 1;
+
+enum class MessageKind { Info, Error };
+
+class MessageSink {
+ public:
+  virtual ~MessageSink() = default;
+  // Shows text under title; returns the code of the button pressed (kButtonOk).
+  virtual int show(std::string_view text, std::string_view title, MessageKind kind) = 0;
+};
+
+}  // namespace falcet

@@ -1,0 +1,30 @@
+#pragma once
+// Export: every picture found in a source goes to its own numbered file beside the source, and
+// one line per picture goes to the log "<source>.pic.log":
+//
+//   position ":" length ":" kind name ":" picture file CR LF
+//
+// position and length in decimal ("-" before a negative value), the name and the file as text in
+// the locale's character set. The picture file is "<source>.<number>.<ext>", number with at least
+// three digits.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/message_sink.hpp"
+#include "transfer/picture_scan.hpp"
+#include "transfer/session.hpp"
+#include "util/list_value.hpp"
+
+namespace falcet {
+
+// Runs one export of the source at path (as typed; the source is read from the trimmed path while
+// the log and picture files are named from path as given). Reports to the user through sink.
+// True when the source loaded and the log was written.
+bool ExportPictures(Session& session, std::string& path, MessageSink& sink);
+
+// The picture file name of picture number n.
+[[nodiscard]] std::string pictureFileName(const std::string& sourcePath, std::int32_t number,
+                                          const std::string& ext);
+
+}  // namespace falcet

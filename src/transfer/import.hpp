@@ -1,0 +1,31 @@
+#pragma once
+// Import: the pictures named in a log go back into the source. Executables are patched in place
+// (a picture may shrink, zero-filled, but not grow); form files are rebuilt (a picture may change
+// size, and its length fields are rewritten). The new content is written to a temporary file
+// beside the source and moved into place only after it was written whole, and the previous
+// source is kept as "<source>.bak".
+
+#include <string>
+
+#include "platform/message_sink.hpp"
+#include "transfer/session.hpp"
+
+namespace falcet {
+
+enum class ImportOutcome {
+  Failed,   // nothing written: the log, the source or the write failed (already reported)
+  Partial,  // written, but some picture was not imported (its verdict says why)
+  Done,     // written with every picture imported
+};
+
+ImportOutcome ImportPictures(Session& session, std::string logName, MessageSink& sink);
+
+// Whether a file is there. Reports an unexpected error (other than a missing file or folder)
+// with its number under the title "錯誤" and then answers true.
+[[nodiscard]] bool FileExists(const std::string& name, MessageSink& sink);
+
+// Makes backupName a copy of sourceName, replacing an older backup: a hard link where the file
+// system allows one, else a copy. False when no backup could be made.
+[[nodiscard]] bool BackupSource(const std::string& sourceName, const std::string& backupName);
+
+}  // namespace falcet

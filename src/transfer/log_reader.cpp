@@ -1,0 +1,85 @@
+#include "transfer/log_reader.hpp"
+
+#include <cerrno>
+#include <limits>
+#include <sys/stat.h>
+
+#include "app/texts.hpp"
+#include "platform/codepage.hpp"
+#include "platform/file_io.hpp"
+#include "util/list_value.hpp"
+#include "util/number.hpp"
+
+namespace falcet {
+
+std::size_t characterCount(std::string_view text) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < text.size(); i += utf8CharLength(static_cast<unsigned char>(text[i])))
+    ++n;
+  return n;
+}
+
+std::vector<std::string_view> splitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t end = text.find_first_of("\r\n", i);
+    if (end == std::string_view::npos) end = text.size();
+    lines.push_back(text.substr(i, end - i));
+    i = end + 1;
+    if (end < text.size() && text[end] == '\r' && i < text.size() && text[i] == '\n') ++i;
+  }
+  return lines;
+}
+
+bool ReadLog(Session& session, const std::string& logName, MessageSink& sink) {
+  if (characterCount(logName) <= 8) {
+    sink.show(texts::kFileNameError, kAppTitle, MessageKind::Error);
+    return false;
+  }
+  auto fail = [&](int err, const std::string& name) {
+    sink.show(describeSystemError(err) + "\r\n" + name, kAppTitle, MessageKind::Error);
+    return false;
+  };
+  auto bytes = readWholeFile(nativePath(logName));
+  if (!bytes) return fail(errno, logName);
+  const std::string text = localeToUtf8(*bytes);
+
+  session.LogEntries.clear();
+  for (std::string_view line : splitLines(text)) {
+    if (line.empty()) continue;
+    ListValue fields = Split(":", line, 4);
+    const auto& f = fields.asArray()->items;
+    LogEntry e;
+    auto position = parseLeadingNumber(f[0].text());
+    auto length = parseLeadingNumber(f[1].text());
+    if (!position || !length) return fail(ERANGE, std::string(line));
+    e.Position = *position;
+    e.RecordedLength = *length;
+    const std::string kindName = f[2].text();
+    for (std::size_t k = 0; k < session.pictureKinds.size(); ++k) {
+      if (session.pictureKinds[k].Name == kindName) {
+        e.KindIndex = static_cast<std::int32_t>(k + 1);
+        break;
+      }
+    }
+    e.PictureFile = f[3].text();
+    struct stat st {};
+    if (::stat(nativePath(e.PictureFile).c_str(), &st) != 0) return fail(errno, e.PictureFile);
+    if (st.st_size > std::numeric_limits<std::int32_t>::max()) return fail(EOVERFLOW, e.PictureFile);
+    e.FileLength = static_cast<std::int32_t>(st.st_size);
+    if (e.FileLength == 0) {
+      sink.show(std::string(texts::kEmptyPictureFile) + "\r\n" + e.PictureFile, kAppTitle,
+                MessageKind::Error);
+      return false;
+    }
+    session.LogEntries.push_back(std::move(e));
+  }
+  if (session.LogEntries.empty()) {
+    sink.show(texts::kLogFileError, kAppTitle, MessageKind::Error);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace falcet

@@ -1,0 +1,22 @@
+#pragma once
+// Reading the log back for import.
+
+#include <string>
+
+#include "platform/message_sink.hpp"
+#include "transfer/session.hpp"
+
+namespace falcet {
+
+// Reads every non-empty line of the log into session.LogEntries, measuring each picture file and
+// finding its kind by name. False after telling the user why (a name of 8 characters or fewer,
+// an unreadable log, a missing or empty picture file, a number out of range, no line at all).
+[[nodiscard]] bool ReadLog(Session& session, const std::string& logName, MessageSink& sink);
+
+// Number of characters (code points) of a UTF-8 text.
+[[nodiscard]] std::size_t characterCount(std::string_view text);
+
+// Splits text into lines ending at CR LF, CR or LF.
+[[nodiscard]] std::vector<std::string_view> splitLines(std::string_view text);
+
+}  // namespace falcet

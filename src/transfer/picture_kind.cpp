@@ -1,0 +1,128 @@
+#include "transfer/picture_kind.hpp"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/texts.hpp"
+#include "platform/codepage.hpp"
+#include "util/number.hpp"
+
+namespace falcet {
+namespace {
+
+constexpr const char* kBaseName = "Falcet";
+
+std::string listKey(int i) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%03d", i);
+  return buf;
+}
+
+}  // namespace
+
+std::optional<std::string> parseHexBytes(std::string_view text) {
+  std::string out;
+  std::size_t i = 0;
+  auto hexValue = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  while (i < text.size()) {
+    if (text[i] == ' ' || text[i] == '\t') {
+      ++i;
+      continue;
+    }
+    if (i + 1 >= text.size()) return std::nullopt;
+    int hi = hexValue(text[i]), lo = hexValue(text[i + 1]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    out += static_cast<char>(hi * 16 + lo);
+    i += 2;
+  }
+  return out;
+}
+
+KindsLoadResult LoadPictureKinds(IniFile& ini, PictureKinds& table) {
+  ini.IniSelect(kBaseName, "Falcet");
+  int count = 0;
+  for (int i = 1; i <= 999; ++i) {
+    if (ini.IniRead(listKey(i), "").empty()) break;
+    count = i;
+  }
+  if (count < 1) return {};
+
+  PictureKinds loaded(static_cast<std::size_t>(count));
+  for (int i = 1; i <= count; ++i) {
+    ini.IniSelect(kBaseName, "Falcet");
+    const std::string name = ini.IniRead(listKey(i), "");
+    ini.IniSelect(kBaseName, name);
+    if (!ini.hasSection(name))
+      return {KindsLoadResult::Status::MissingSection, name, ""};
+    PictureKind& k = loaded[static_cast<std::size_t>(i - 1)];
+    k.Name = name;
+    const std::string hex = ini.IniRead("FileHandleMarkHex", "");
+    if (!hex.empty()) {
+      auto bytes = parseHexBytes(hex);
+      if (!bytes) return {KindsLoadResult::Status::BadKey, name, "FileHandleMarkHex"};
+      k.FileHandleMark = *bytes;
+    } else {
+      k.FileHandleMark = utf8ToLocale(ini.IniRead("FileHandleMark", ""));
+    }
+    struct IntKey {
+      const char* key;
+      std::int32_t* field;
+      bool optional;
+    };
+    const IntKey keys[] = {{"FilePosFix", &k.FilePosFix, false},
+                           {"FileLenPos", &k.FileLenPos, false},
+                           {"BinFileLenPos", &k.BinFileLenPos, false},
+                           {"DfmBlockLenPos", &k.DfmBlockLenPos, false},
+                           {"DfmBlockLenFix", &k.DfmBlockLenFix, false},
+                           {"BinFileLenFix", &k.BinFileLenFix, true}};
+    for (const IntKey& key : keys) {
+      const std::string text = ini.IniRead(key.key, "");
+      if (text.empty() && key.optional) continue;
+      auto v = parseInteger(text);
+      if (!v) return {KindsLoadResult::Status::BadKey, name, key.key};
+      *key.field = *v;
+    }
+    k.FileExt = ini.IniRead("FileExt", "");
+  }
+  table = std::move(loaded);
+  return {KindsLoadResult::Status::Loaded, "", ""};
+}
+
+std::string describeKindsError(const KindsLoadResult& result,
+                               const std::filesystem::path& settingsFile) {
+  const std::string file = utf8Path(settingsFile);
+  switch (result.status) {
+    case KindsLoadResult::Status::Loaded: return {};
+    case KindsLoadResult::Status::NoKinds: return std::string(texts::kStartupError);
+    case KindsLoadResult::Status::MissingSection:
+      return std::string(texts::kStartupError) + "\r\n設定檔 " + file + " 沒有區段 [" +
+             result.section + "]。";
+    case KindsLoadResult::Status::BadKey:
+      return std::string(texts::kStartupError) + "\r\n設定檔 " + file + " 的區段 [" +
+             result.section + "] 中，鍵 " + result.key + " 缺少、是空的或不是有效的值。";
+  }
+  return {};
+}
+
+std::string sniffPictureExtension(const unsigned char* d, std::size_t n) {
+  auto starts = [&](const char* sig, std::size_t len) {
+    return n >= len && std::memcmp(d, sig, len) == 0;
+  };
+  if (starts("\x89PNG\r\n\x1A\n", 8)) return "png";
+  if (starts("GIF87a", 6) || starts("GIF89a", 6)) return "gif";
+  if (starts("\xFF\xD8\xFF", 3)) return "jpg";
+  if (starts("BM", 2)) return "bmp";
+  if (starts("\x00\x00\x01\x00", 4)) return "ico";
+  if (starts("\x00\x00\x02\x00", 4)) return "cur";
+  if (starts("\xD7\xCD\xC6\x9A", 4)) return "wmf";
+  if (n >= 44 && starts("\x01\x00\x00\x00", 4) && std::memcmp(d + 40, " EMF", 4) == 0) return "emf";
+  if (starts("\x01\x00\x09\x00", 4) || starts("\x02\x00\x09\x00", 4)) return "wmf";
+  return "bin";
+}
+
+}  // namespace falcet

@@ -1,0 +1,56 @@
+#pragma once
+// The picture kind table: what a picture looks like in form data, read from the settings file.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "settings/ini_file.hpp"
+
+namespace falcet {
+
+struct PictureKind {
+  std::string Name;            // its section name; written to the log, matched on import
+  std::string FileHandleMark;  // marker bytes
+  std::int32_t FilePosFix = 0;     // picture start = marker position + FilePosFix
+  std::int32_t FileLenPos = 0;     // offset of a second copy of the length; 0 = none
+  std::int32_t BinFileLenPos = 0;  // offset of the stored length, from the picture start
+  std::string FileExt;             // extension without the dot; "*" = from the picture's bytes
+  std::int32_t DfmBlockLenPos = 0;  // offset of the Delphi property block length
+  std::int32_t DfmBlockLenFix = 0;  // block length = picture length + this
+  std::int32_t BinFileLenFix = 0;   // stored length = picture length + this
+
+  friend bool operator==(const PictureKind&, const PictureKind&) = default;
+};
+
+// First index 1 in the descriptions; here index 0 holds kind 1. Kind numbers given to the user
+// and kept in log entries are 1-based.
+using PictureKinds = std::vector<PictureKind>;
+
+struct KindsLoadResult {
+  enum class Status { Loaded, NoKinds, MissingSection, BadKey };
+  Status status = Status::NoKinds;
+  std::string section;  // for MissingSection and BadKey
+  std::string key;      // for BadKey
+
+  [[nodiscard]] bool ok() const { return status == Status::Loaded; }
+};
+
+// Reads the list of kinds in section "Falcet" ("001", "002", ... up to the first missing or empty
+// key, at most 999) and one section per kind. On NoKinds the table is left as it was; on a
+// settings error the table is left as it was too and the result names the section and key.
+[[nodiscard]] KindsLoadResult LoadPictureKinds(IniFile& ini, PictureKinds& table);
+
+// The start-up message for a failed load (the text for NoKinds, or one naming file, section and
+// key).
+[[nodiscard]] std::string describeKindsError(const KindsLoadResult& result,
+                                             const std::filesystem::path& settingsFile);
+
+// Hex byte pairs, blanks allowed between pairs. None when malformed.
+[[nodiscard]] std::optional<std::string> parseHexBytes(std::string_view text);
+
+// The extension that a picture's first bytes name: bmp, ico, cur, gif, jpg, png, wmf, emf, or
+// bin when none fits.
+[[nodiscard]] std::string sniffPictureExtension(const unsigned char* data, std::size_t size);
+
+}  // namespace falcet

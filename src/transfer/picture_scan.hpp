@@ -1,0 +1,78 @@
+#pragma once
+// Finding pictures: the test of one byte position against the kind table, and the scan over a
+// whole buffer that gives exactly the result of testing every position in turn.
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "transfer/picture_kind.hpp"
+
+namespace falcet {
+
+struct ScanMatch {
+  std::int32_t markerPos = 0;
+  std::int32_t start = 0;   // markerPos + FilePosFix
+  std::int32_t length = 0;  // stored length minus BinFileLenFix; may be 0 or negative
+  std::size_t kind = 0;     // 0-based index into the kind table
+};
+
+// Tests one position as export does: kinds in table order, the first one whose marker matches
+// and whose length tests pass is taken. Nothing when a marker would run past the buffer's end
+// (the later kinds are then not tried), when a length field lies outside the buffer, or when an
+// offset overflows 32 bits. A match does not promise that the picture bytes lie in the buffer.
+// delphiBlockTest: the source is a Delphi executable or form file.
+[[nodiscard]] std::optional<ScanMatch> testPosition(const unsigned char* bytes, std::int32_t size,
+                                                    const PictureKinds& kinds,
+                                                    bool delphiBlockTest, std::int32_t pos);
+
+// The multi-marker prefilter: a position it rejects cannot match any kind's marker.
+class MarkerFilter {
+ public:
+  explicit MarkerFilter(const PictureKinds& kinds);
+  // The first position in [from, to) that may hold a marker, or to. Reads bytes up to to + 1,
+  // so to + 2 <= the buffer's size.
+  [[nodiscard]] std::size_t next(const unsigned char* bytes, std::size_t from,
+                                 std::size_t to) const;
+  // False when a kind has an empty marker: every position is then a candidate.
+  [[nodiscard]] bool enabled() const { return m_enabled; }
+  [[nodiscard]] std::size_t longestMarker() const { return m_longest; }
+
+ private:
+  std::size_t nextScalar(const unsigned char* bytes, std::size_t from, std::size_t to) const;
+  bool m_enabled = true;
+  std::size_t m_longest = 0;
+  // Per prefix offset (0..2): bucket bits by low and high nibble, and the exact byte table.
+  alignas(32) unsigned char m_lo[3][32] = {};
+  alignas(32) unsigned char m_hi[3][32] = {};
+  unsigned char m_table[3][256] = {};
+};
+
+// Scans positions 0 .. size - 2 in order. For each match, onMatch(match) returns how many bytes
+// the scan skips beyond the usual step of one (length - 1 after an exported picture, else 0).
+template <typename OnMatch>
+void scanPictures(const unsigned char* bytes, std::int32_t size, const PictureKinds& kinds,
+                  bool delphiBlockTest, const MarkerFilter& filter, OnMatch&& onMatch) {
+  if (size < 2) return;
+  const std::int64_t last = static_cast<std::int64_t>(size) - 2;
+  std::int64_t fastEnd = 0;
+  if (filter.enabled()) {
+    fastEnd = std::min<std::int64_t>(static_cast<std::int64_t>(size) -
+                                         static_cast<std::int64_t>(filter.longestMarker()) + 1,
+                                     static_cast<std::int64_t>(size) - 2);
+    if (fastEnd < 0) fastEnd = 0;
+  }
+  std::int64_t pos = 0;
+  while (pos <= last) {
+    if (pos < fastEnd) {
+      pos = static_cast<std::int64_t>(filter.next(bytes, static_cast<std::size_t>(pos),
+                                                  static_cast<std::size_t>(fastEnd)));
+      if (pos >= fastEnd) continue;
+    }
+    auto m = testPosition(bytes, size, kinds, delphiBlockTest, static_cast<std::int32_t>(pos));
+    std::int64_t skip = m ? static_cast<std::int64_t>(onMatch(*m)) : 0;
+    pos += skip + 1;
+  }
+}
+
+}  // namespace falcet

@@ -1,0 +1,32 @@
+#pragma once
+// The state that export, import and the window share for one run of the program. Start-up makes
+// one Session and passes it by reference; tests make a fresh one each.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "transfer/picture_kind.hpp"
+#include "transfer/source.hpp"
+
+namespace falcet {
+
+enum SourceKindValue : std::int32_t { kVbExe = 0, kVbBin = 1, kDelphiExe = 2, kDelphiDfm = 3 };
+
+struct LogEntry {
+  std::int32_t Position = 0;
+  std::int32_t RecordedLength = 0;
+  std::int32_t FileLength = 0;
+  std::int32_t KindIndex = -1;  // 1-based, -1 when no kind has the logged name
+  std::string PictureFile;
+};
+
+struct Session {
+  PictureKinds pictureKinds;
+  Source source;
+  std::int32_t SourceKind = kVbExe;
+  std::int32_t PictureCounter = 0;
+  std::vector<LogEntry> LogEntries;
+};
+
+}  // namespace falcet

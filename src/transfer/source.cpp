@@ -1,0 +1,93 @@
+#include "transfer/source.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <limits>
+#include <new>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/codepage.hpp"
+#include "platform/file_io.hpp"
+
+namespace falcet {
+namespace {
+constexpr std::size_t kMapThreshold = 4u << 20;
+}
+
+ByteBuffer::ByteBuffer(std::size_t size) : m_size(size) {
+  if (size == 0) return;
+  if (size >= kMapThreshold) {
+    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p != MAP_FAILED) {
+#ifdef MADV_HUGEPAGE
+      ::madvise(p, size, MADV_HUGEPAGE);
+#endif
+      m_data = static_cast<unsigned char*>(p);
+      m_mapped = true;
+      return;
+    }
+  }
+  m_data = new (std::nothrow) unsigned char[size];
+  if (!m_data) m_size = 0;
+}
+
+ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
+    : m_data(other.m_data), m_size(other.m_size), m_mapped(other.m_mapped) {
+  other.m_data = nullptr;
+  other.m_size = 0;
+}
+
+ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
+  if (this != &other) {
+    reset();
+    m_data = other.m_data;
+    m_size = other.m_size;
+    m_mapped = other.m_mapped;
+    other.m_data = nullptr;
+    other.m_size = 0;
+  }
+  return *this;
+}
+
+ByteBuffer::~ByteBuffer() { reset(); }
+
+void ByteBuffer::reset() {
+  if (m_data) {
+    if (m_mapped) ::munmap(m_data, m_size);
+    else delete[] m_data;
+  }
+  m_data = nullptr;
+  m_size = 0;
+  m_mapped = false;
+}
+
+std::string trimSpaces(std::string_view text) {
+  std::size_t b = text.find_first_not_of(' ');
+  if (b == std::string_view::npos) return {};
+  std::size_t e = text.find_last_not_of(' ');
+  return std::string(text.substr(b, e - b + 1));
+}
+
+bool LoadSource(std::string& path, Source& source) {
+  path = trimSpaces(path);
+  source.SourceBytes.reset();
+  source.SourceSize = 0;
+  FileDescriptor fd(::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return false;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (st.st_size <= 0 || st.st_size > std::numeric_limits<std::int32_t>::max()) return false;
+  const auto size = static_cast<std::size_t>(st.st_size);
+  ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  ByteBuffer buffer(size);
+  if (buffer.size() != size) return false;
+  std::int64_t got = readAll(fd.get(), buffer.data(), size);
+  if (got != static_cast<std::int64_t>(size)) return false;
+  source.SourceBytes = std::move(buffer);
+  source.SourceSize = static_cast<std::int32_t>(size);
+  return true;
+}
+
+}  // namespace falcet

@@ -1,0 +1,48 @@
+#pragma once
+// The source file held whole in memory.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace falcet {
+
+// A byte buffer that is not zero-filled when sized (it is filled by a read at once). Large
+// buffers are backed by anonymous memory with transparent huge pages where available.
+class ByteBuffer {
+ public:
+  ByteBuffer() = default;
+  explicit ByteBuffer(std::size_t size);
+  ByteBuffer(const ByteBuffer&) = delete;
+  ByteBuffer& operator=(const ByteBuffer&) = delete;
+  ByteBuffer(ByteBuffer&& other) noexcept;
+  ByteBuffer& operator=(ByteBuffer&& other) noexcept;
+  ~ByteBuffer();
+
+  [[nodiscard]] unsigned char* data() { return m_data; }
+  [[nodiscard]] const unsigned char* data() const { return m_data; }
+  [[nodiscard]] std::size_t size() const { return m_size; }
+  [[nodiscard]] bool valid() const { return m_data != nullptr || m_size == 0; }
+  void reset();
+
+ private:
+  unsigned char* m_data = nullptr;
+  std::size_t m_size = 0;
+  bool m_mapped = false;
+};
+
+struct Source {
+  ByteBuffer SourceBytes;
+  std::int32_t SourceSize = 0;
+};
+
+// Reads the whole file into source. Spaces around path are removed first, and path receives the
+// trimmed text. False when the file cannot be opened or read, is empty, is 2 GiB or larger, or
+// changed size while it was read; source is then not to be used.
+[[nodiscard]] bool LoadSource(std::string& path, Source& source);
+
+// Removes leading and trailing space characters.
+[[nodiscard]] std::string trimSpaces(std::string_view text);
+
+}  // namespace falcet

@@ -1,0 +1,123 @@
+#include "transfer/export.hpp"
+
+#include <gtest/gtest.h>
+
+#include "support/fixtures.hpp"
+
+namespace falcet {
+namespace {
+
+using testing::readFile;
+using testing::u32le;
+using testing::writeFile;
+
+PictureKind lengthFirstKind() {
+  // "PIC", u32 L, picture bytes.
+  PictureKind k;
+  k.Name = "Pic";
+  k.FileHandleMark = "PIC";
+  k.FilePosFix = 7;
+  k.BinFileLenPos = -4;
+  k.FileExt = "dat";
+  return k;
+}
+
+struct ExportFixture : ::testing::Test {
+  testing::TempDir dir;
+  testing::RecordingSink sink;
+  Session session;
+  std::string source;
+  void SetUp() override {
+    session.pictureKinds = {lengthFirstKind()};
+    source = dir.file("prog.bin");
+  }
+  bool run(std::string path) { return ExportPictures(session, path, sink); }
+};
+
+TEST_F(ExportFixture, WritesPicturesLogAndReport) {
+  writeFile(source, "xx" + std::string("PIC") + u32le(3) + "abc" + "yy" + "PIC" + u32le(2) + "de" + "z");
+  ASSERT_TRUE(run(source));
+  EXPECT_EQ(readFile(source + ".001.dat"), "abc");
+  EXPECT_EQ(readFile(source + ".002.dat"), "de");
+  EXPECT_EQ(readFile(source + ".pic.log"), "9:3:Pic:" + source + ".001.dat\r\n" + "21:2:Pic:" + source +
+                                               ".002.dat\r\n");
+  ASSERT_EQ(sink.messages.size(), 1u);
+  EXPECT_EQ(sink.messages[0].text, "記錄檔：\r\n  " + source + ".pic.log\r\n窗體匯出檔：\r\n  " + source +
+                                       ".001.dat\r\n  " + source + ".002.dat\r\n匯出完畢！");
+  EXPECT_EQ(session.PictureCounter, 0);
+}
+
+TEST_F(ExportFixture, NoPictureGivesEmptyLogAndHeaderOnly) {
+  writeFile(source, "nothing here");
+  ASSERT_TRUE(run(source));
+  EXPECT_EQ(readFile(source + ".pic.log"), "");
+  EXPECT_EQ(sink.messages.at(0).text, "記錄檔：\r\n  " + source + ".pic.log\r\n窗體匯出檔：\r\n匯出完畢！");
+}
+
+TEST_F(ExportFixture, EmptyMatchConsumesANumber) {
+  writeFile(source, "PIC" + u32le(1) + "a" + "PIC" + u32le(0) + "PIC" + u32le(1) + "b" + "..");
+  ASSERT_TRUE(run(source));
+  EXPECT_EQ(readFile(source + ".001.dat"), "a");
+  EXPECT_FALSE(std::filesystem::exists(source + ".002.dat"));
+  EXPECT_EQ(readFile(source + ".003.dat"), "b");
+}
+
+TEST_F(ExportFixture, PictureOutsideTheBufferYieldsNothing) {
+  session.pictureKinds[0].FilePosFix = -20;  // the picture would start before the file
+  session.pictureKinds[0].BinFileLenPos = 23;
+  writeFile(source, std::string(30, '.') + "PIC" + u32le(2) + "ab..");
+  ASSERT_TRUE(run(source));
+  EXPECT_EQ(readFile(source + ".pic.log"), "10:2:Pic:" + source + ".001.dat\r\n");
+  writeFile(source, "PIC" + u32le(2) + "ab..");  // start at -20: nothing, no out-of-bounds read
+  ASSERT_TRUE(run(source));
+  EXPECT_EQ(readFile(source + ".pic.log"), "");
+}
+
+TEST_F(ExportFixture, ReexportTruncatesAnEditedPictureFile) {
+  writeFile(source, "PIC" + u32le(3) + "abc..");
+  writeFile(source + ".001.dat", "a much longer edited picture");
+  ASSERT_TRUE(run(source));
+  EXPECT_EQ(readFile(source + ".001.dat"), "abc");
+}
+
+TEST_F(ExportFixture, FailedLoadKeepsThePreviousLog) {
+  writeFile(dir.file("gone.bin.pic.log"), "keep me");
+  EXPECT_FALSE(run(dir.file("gone.bin")));
+  EXPECT_EQ(readFile(dir.file("gone.bin.pic.log")), "keep me");
+  ASSERT_EQ(sink.messages.size(), 1u);
+  EXPECT_EQ(sink.messages[0].text, "讀檔案錯誤！");
+}
+
+TEST_F(ExportFixture, NamesFilesFromThePathAsTyped) {
+  writeFile(source, "PIC" + u32le(1) + "a..");
+  ASSERT_TRUE(run(source + " "));
+  EXPECT_TRUE(std::filesystem::exists(source + " .pic.log"));
+  EXPECT_EQ(readFile(source + " .001.dat"), "a");
+}
+
+TEST_F(ExportFixture, ThousandthPictureHasFourDigits) {
+  std::string data;
+  for (int i = 0; i < 1000; ++i) data += "PIC" + u32le(1) + "p";
+  writeFile(source, data + "..");
+  ASSERT_TRUE(run(source));
+  EXPECT_TRUE(std::filesystem::exists(source + ".999.dat"));
+  EXPECT_TRUE(std::filesystem::exists(source + ".1000.dat"));
+}
+
+TEST_F(ExportFixture, StarExtensionComesFromThePicture) {
+  session.pictureKinds[0].FileExt = "*";
+  std::string gif = testing::gifImage(1);
+  writeFile(source, "PIC" + u32le(static_cast<std::uint32_t>(gif.size())) + gif + "..");
+  ASSERT_TRUE(run(source));
+  EXPECT_EQ(readFile(source + ".001.gif"), gif);
+}
+
+TEST_F(ExportFixture, LengthFixIsSubtracted) {
+  session.pictureKinds[0].BinFileLenFix = 2;
+  writeFile(source, "PIC" + u32le(5) + "abc..");
+  ASSERT_TRUE(run(source));
+  EXPECT_EQ(readFile(source + ".001.dat"), "abc");
+}
+
+}  // namespace
+}  // namespace falcet

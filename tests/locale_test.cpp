@@ -1,0 +1,76 @@
+// The reader, the kinds and source loading under a Big5 locale, where the settings file, the
+// marker bytes and file names are Big5 bytes while the program's text is UTF-8.
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <string>
+
+#include "platform/codepage.hpp"
+#include "settings/ini_file.hpp"
+#include "support/fixtures.hpp"
+#include "transfer/picture_kind.hpp"
+#include "transfer/source.hpp"
+
+namespace falcet {
+namespace {
+
+class LocaleParam : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    m_saved = std::setlocale(LC_ALL, nullptr);
+    if (!std::setlocale(LC_ALL, GetParam())) GTEST_SKIP() << GetParam() << " is not installed";
+  }
+  void TearDown() override { std::setlocale(LC_ALL, m_saved.c_str()); }
+
+ private:
+  std::string m_saved;
+};
+
+// "也" is A4 5D in Big5: its second byte is "]".
+const std::string kBracketChar = "也";
+
+TEST_P(LocaleParam, ChineseSectionsValuesAndKinds) {
+  testing::TempDir dir;
+  const std::string ini = "[Falcet]\n001=圖像" + kBracketChar + "\n[圖像" + kBracketChar +
+                          "]\nFileHandleMark=圖\nFilePosFix=0\nFileLenPos=0\nBinFileLenPos=2\n"
+                          "FileExt=點陣圖\nDfmBlockLenPos=0\nDfmBlockLenFix=0\n[長]\nk=x" +
+                          [] {
+                            std::string s;
+                            for (int i = 0; i < 200; ++i) s += "長";
+                            return s;
+                          }() + "\n";
+  testing::writeFile(dir.path() / "Falcet.ini", utf8ToLocale(ini));
+  IniFile file(dir.path(), "x");
+  PictureKinds kinds;
+  ASSERT_TRUE(LoadPictureKinds(file, kinds).ok());
+  ASSERT_EQ(kinds.size(), 1u);
+  EXPECT_EQ(kinds[0].Name, "圖像" + kBracketChar);
+  EXPECT_EQ(kinds[0].FileExt, "點陣圖");
+  EXPECT_EQ(kinds[0].FileHandleMark, utf8ToLocale("圖"));
+
+  const std::string value = file.IniRead("k", "", "長");
+  const std::string bytes = utf8ToLocale(value);
+  EXPECT_LE(bytes.size(), 254u);
+  // Cut at the last whole character: 1 + 2 x 126 in Big5, 1 + 3 x 84 in UTF-8.
+  EXPECT_EQ(bytes.size(), localeIsUtf8() ? 253u : 253u);
+  EXPECT_EQ(value.substr(0, 1), "x");
+}
+
+TEST_P(LocaleParam, LoadsAChineseFileName) {
+  testing::TempDir dir;
+  const std::string name = (dir.path() / "圖像程式.exe").string();
+  testing::writeFile(nativePath(name), "MZ");
+  std::string path = name;
+  Source src;
+  ASSERT_TRUE(LoadSource(path, src));
+  EXPECT_EQ(src.SourceSize, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Locales, LocaleParam, ::testing::Values("C.UTF-8", "zh_TW.BIG5"),
+                         [](const auto& info) {
+                           return std::string(info.param[0] == 'C' ? "Utf8" : "Big5");
+                         });
+
+}  // namespace
+}  // namespace falcet

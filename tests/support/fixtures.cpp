@@ -1,0 +1,161 @@
+#include "support/fixtures.hpp"
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <unistd.h>
+
+#include "settings/ini_file.hpp"
+
+#ifndef FALCET_SHIPPED_INI
+#define FALCET_SHIPPED_INI "Falcet.ini"
+#endif
+
+namespace falcet::testing {
+
+std::string u32le(std::uint32_t v) {
+  std::string s(4, '\0');
+  for (int i = 0; i < 4; ++i) s[static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
+  return s;
+}
+
+std::string u16le(std::uint16_t v) {
+  return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+}
+
+namespace {
+std::string noise(std::size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(rng());
+  return s;
+}
+}  // namespace
+
+std::string bmpImage(int width, int height, unsigned seed) {
+  const std::uint32_t rowBytes = static_cast<std::uint32_t>((width * 3 + 3) / 4 * 4);
+  const std::uint32_t pixels = rowBytes * static_cast<std::uint32_t>(height);
+  const std::uint32_t total = 54 + pixels;
+  std::string s = "BM" + u32le(total) + u32le(0) + u32le(54);
+  s += u32le(40) + u32le(static_cast<std::uint32_t>(width)) + u32le(static_cast<std::uint32_t>(height)) +
+       u16le(1) + u16le(24) + u32le(0) + u32le(pixels) + u32le(2835) + u32le(2835) + u32le(0) + u32le(0);
+  s += noise(pixels, seed);
+  return s;
+}
+
+std::string icoImage(unsigned seed) {
+  // One 16 x 16 32-bit image: directory, then BITMAPINFOHEADER, pixels and the AND mask.
+  const std::uint32_t body = 40 + 16 * 16 * 4 + 16 * 4;
+  std::string s = u16le(0) + u16le(1) + u16le(1);
+  s += std::string{16, 16, 0, 0} + u16le(1) + u16le(32) + u32le(body) + u32le(22);
+  s += u32le(40) + u32le(16) + u32le(32) + u16le(1) + u16le(32) + u32le(0) + u32le(16 * 16 * 4) +
+       u32le(0) + u32le(0) + u32le(0) + u32le(0);
+  s += noise(16 * 16 * 4, seed) + std::string(16 * 4, '\0');
+  return s;
+}
+
+std::string gifImage(unsigned seed) {
+  return "GIF89a" + u16le(1) + u16le(1) + std::string("\x80\x00\x00", 3) + noise(6, seed) +
+         std::string("\x2C\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0\x3B", 18);
+}
+
+std::string pngImage(unsigned seed) {
+  return std::string("\x89PNG\r\n\x1A\n", 8) + u32le(0x0D000000) + "IHDR" + noise(17, seed) +
+         std::string("\0\0\0\0IEND\xAE\x42\x60\x82", 12);
+}
+
+std::string jpegImage(std::size_t bodyBytes, unsigned seed) {
+  return std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20) +
+         noise(bodyBytes, seed) + std::string("\xFF\xD9", 2);
+}
+
+std::string vbPictureBlob(const std::string& image) {
+  const auto n = static_cast<std::uint32_t>(image.size());
+  return u32le(n + 8) + std::string("lt\0\0", 4) + u32le(n) + image;
+}
+
+std::string vbFormFile(const std::vector<std::string>& images) {
+  std::string s = "VERSION 5.00\r\nBegin VB.Form Form1\r\n   Caption = \"Filters\"\r\n";
+  s += std::string("\x08\0\0\0lt\0\0\0\0\0\0", 12);  // an empty picture
+  for (const std::string& image : images) {
+    s += vbPictureBlob(image);
+    s += "SetStretchBltMode";
+  }
+  return s;
+}
+
+namespace {
+std::string shortString(std::string_view s) { return static_cast<char>(s.size()) + std::string(s); }
+std::string binaryProperty(std::string_view name, const std::string& block) {
+  return shortString(name) + '\x0A' + u32le(static_cast<std::uint32_t>(block.size())) + block;
+}
+}  // namespace
+
+std::string delphiDfmFile(const std::string& pictureBmp, const std::string& glyphBmp,
+                          const std::string& icon) {
+  std::string stream = "TPF0" + shortString("TForm1") + shortString("Form1");
+  stream += shortString("Left") + std::string("\x02\x10\x00", 3);
+  stream += binaryProperty("Icon.Data", icon);
+  stream += '\0';
+  stream += shortString("TImage") + shortString("Image1");
+  stream += binaryProperty("Picture.Data",
+                           shortString("TBitmap") + u32le(static_cast<std::uint32_t>(pictureBmp.size())) + pictureBmp);
+  stream += std::string("\0\0", 2);
+  stream += shortString("TSpeedButton") + shortString("Button1");
+  stream += binaryProperty("Glyph.Data", u32le(static_cast<std::uint32_t>(glyphBmp.size())) + glyphBmp);
+  stream += std::string("\0\0", 2);
+  stream += '\0';
+  std::string header = std::string("\xFF\x0A\x00", 3) + "TFORM1" + '\0' + std::string("\x30\x10", 2) +
+                       u32le(static_cast<std::uint32_t>(stream.size()));
+  return header + stream;
+}
+
+std::string peFile(std::string_view firstSection, std::uint16_t sections, const std::string& payload) {
+  std::string s(0x80, '\0');
+  s[0] = 'M';
+  s[1] = 'Z';
+  s.replace(60, 4, u32le(0x80));
+  s += std::string("PE\0\0", 4);
+  s += u16le(0x14C) + u16le(sections) + std::string(16, '\0');  // the file header
+  s += std::string(224, '\0');                                 // the optional header
+  std::string name(firstSection.substr(0, 8));
+  name.resize(8, '\0');
+  s += name + std::string(32, '\0');
+  s += payload;
+  if (s.size() < 1024) s.resize(1024, '\0');
+  return s;
+}
+
+PictureKinds shippedKinds() {
+  IniFile ini(".", "test");
+  ini.useFile(FALCET_SHIPPED_INI);
+  PictureKinds kinds;
+  if (!LoadPictureKinds(ini, kinds).ok()) std::abort();
+  return kinds;
+}
+
+void writeFile(const std::filesystem::path& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+TempDir::TempDir() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "falcet-test-XXXXXX").string();
+  if (!::mkdtemp(tmpl.data())) std::abort();
+  m_path = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(m_path, ec);
+}
+
+}  // namespace falcet::testing

@@ -1,0 +1,74 @@
+#pragma once
+// Test fixtures made by our own code: small images, VB and Delphi form data, PE files, temporary
+// folders and a message sink that records what it was asked to show.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/message_sink.hpp"
+#include "transfer/picture_kind.hpp"
+
+namespace falcet::testing {
+
+std::string u32le(std::uint32_t v);
+std::string u16le(std::uint16_t v);
+
+// Complete small image files, each starting with its format's signature.
+std::string bmpImage(int width, int height, unsigned seed);
+std::string icoImage(unsigned seed);
+std::string gifImage(unsigned seed);
+std::string pngImage(unsigned seed);
+std::string jpegImage(std::size_t bodyBytes, unsigned seed);
+
+// A VB picture blob: u32 L+8, "lt\0\0", u32 L, image.
+std::string vbPictureBlob(const std::string& image);
+// A VB form data file: some filler text and records, then one picture blob per image.
+std::string vbFormFile(const std::vector<std::string>& images);
+
+// A binary .dfm (resource header, then a TPF0 stream) with a TPicture holding a TBitmap, a
+// TBitmap Glyph.Data and the form's Icon.Data, from the given images.
+std::string delphiDfmFile(const std::string& pictureBmp, const std::string& glyphBmp,
+                          const std::string& icon);
+
+// A minimal PE file: MZ header, "PE\0\0" at 0x80, the given section count and first section name,
+// then payload (padded to at least 1024 bytes in all).
+std::string peFile(std::string_view firstSection, std::uint16_t sections, const std::string& payload);
+
+// The kinds of the shipped settings file.
+PictureKinds shippedKinds();
+
+void writeFile(const std::filesystem::path& path, std::string_view bytes);
+std::string readFile(const std::filesystem::path& path);
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  [[nodiscard]] const std::filesystem::path& path() const { return m_path; }
+  [[nodiscard]] std::string file(std::string_view name) const { return (m_path / name).string(); }
+
+ private:
+  std::filesystem::path m_path;
+};
+
+struct Shown {
+  std::string text;
+  std::string title;
+  MessageKind kind;
+};
+
+class RecordingSink : public MessageSink {
+ public:
+  int show(std::string_view text, std::string_view title, MessageKind kind) override {
+    messages.push_back({std::string(text), std::string(title), kind});
+    return kButtonOk;
+  }
+  std::vector<Shown> messages;
+};
+
+}  // namespace falcet::testing
