@@ -1,0 +1,85 @@
+#pragma once
+// The program's one window (主窗體) and start-up (module 主模組).
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "fontfix/font_fix.hpp"
+#include "open_dialog.hpp"
+#include "qt_message_sink.hpp"
+#include "transfer/session.hpp"
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QToolButton;
+
+namespace falcet {
+
+inline constexpr const char* kHomePage = "https://falcet.example.org/";
+inline constexpr const char* kHomeHost = "falcet.example.org";
+inline constexpr const char* kForum = "https://forum.falcet.example.org/";
+inline constexpr const char* kMail = "falcet@example.org";
+
+class 主窗體 : public QWidget {
+ public:
+  using UrlOpener = std::function<void(const QString&)>;
+
+  主窗體(Session& session, const FontFixSettings& fonts, OpenDialog& dialog, MessageSink& sink,
+         UrlOpener openUrl = {}, QString productName = "Falcet");
+
+  // Event handlers; public so that tests can drive them as the form runtime would.
+  void 被處理檔案類型_Click();
+  void 檔名_Change(int index);
+  void 瀏覽_Click(int index);
+  void 窗體匯出_Click();
+  void 窗體匯入_Click();
+  void a_Click(int index);
+
+  QLineEdit* 檔名(int index) const;
+  QComboBox* 被處理檔案類型() const { return m_list; }
+  QLabel* a(int index) const { return m_a[index]; }
+  QToolButton* 窗體匯出() const { return m_export; }
+  QToolButton* 窗體匯入() const { return m_import; }
+  QPushButton* 瀏覽(int index) const;
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  void Form_Initialize();
+  void Form_Load();
+  void OpenUrl(const QString& address);
+
+  Session& m_session;
+  const FontFixSettings& m_fonts;
+  OpenDialog& m_dialog;
+  MessageSink& m_sink;
+  UrlOpener m_openUrl;
+  QString m_productName;
+
+  QLabel* m_a[5] = {};
+  QComboBox* m_list = nullptr;
+  QGroupBox* m_f[4] = {};
+  QLineEdit* m_name[4] = {};
+  QPushButton* m_browse[4] = {};
+  QToolButton* m_export = nullptr;
+  QToolButton* m_import = nullptr;
+};
+
+// Start-up: font settings, picture kinds, then the window (created once, shown modeless).
+// On a settings failure shows one message and creates no window; the result is then false.
+struct Application {
+  Session session;
+  FontFixSettings fonts;
+  std::unique_ptr<OpenDialog> dialog;
+  std::unique_ptr<主窗體> window;
+};
+bool Main(Application& app, const QString& programFolder, MessageSink& sink, FileDialogService& files,
+          主窗體::UrlOpener openUrl = {});
+
+}  // namespace falcet

@@ -1,0 +1,255 @@
+// The window on the offscreen platform, driven through its handlers with a scripted file dialog.
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <fstream>
+
+#include "font_fix_apply.hpp"
+#include "main_window.hpp"
+#include "platform/codepage.hpp"
+
+using namespace falcet;
+
+namespace {
+
+class ScriptedDialog : public FileDialogService {
+ public:
+  std::optional<QString> answer;
+  QString lastFolder;
+  QStringList lastFilters;
+  QString lastSelected;
+  QString lastTitle;
+  std::optional<QString> chooseExistingFile(QWidget*, const QString& title, const QStringList& filters,
+                                            const QString& selected, const QString& folder) override {
+    lastTitle = title;
+    lastFilters = filters;
+    lastSelected = selected;
+    lastFolder = folder;
+    return answer;
+  }
+};
+
+class Recorder : public MessageSink {
+ public:
+  QStringList texts;
+  int show(std::string_view text, std::string_view, MessageKind) override {
+    texts << QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    return kButtonOk;
+  }
+};
+
+void write(const QString& path, const std::string& text) {
+  std::ofstream out(path.toStdString(), std::ios::binary);
+  out << text;
+}
+
+const std::string kFonts =
+    "[FontFix]\nAutoFix=1\nOriginFontSize=9\nOriginFontCharset=136\nFixedFontName=Replacement\n"
+    "FixedFontSize=12\nFixedFontCharset=1\n";
+const std::string kKinds =
+    "[Falcet]\n001=VB\n[VB]\nFileHandleMarkHex=6C 74 00 00\nFilePosFix=8\nFileLenPos=0\nBinFileLenPos=-4\n"
+    "FileExt=*\nDfmBlockLenPos=-4\nDfmBlockLenFix=1\n";
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+  struct Fixture {
+    QTemporaryDir dir;
+    Session session;
+    FontFixSettings fonts;
+    ScriptedDialog files;
+    Recorder sink;
+    QStringList urls;
+    std::unique_ptr<OpenDialog> dialog;
+    std::unique_ptr<主窗體> window;
+    explicit Fixture(QString product = "Falcet") {
+      dialog = std::make_unique<OpenDialog>(files, dir.path());
+      window = std::make_unique<主窗體>(session, fonts, *dialog, sink,
+                                        [this](const QString& u) { urls << u; }, product);
+    }
+  };
+
+ private slots:
+  void startState() {
+    Fixture f;
+    QCOMPARE(f.window->被處理檔案類型()->currentText(), QString("VB EXE 檔"));
+    QCOMPARE(f.session.SourceKind, 0);
+    QCOMPARE(f.window->windowTitle(), QString("Falcet 0.91 版 （falcet.example.org）"));
+    QCOMPARE(f.window->a(0)->text(), QString("Falcet 0.91 版"));
+    QCOMPARE(f.window->被處理檔案類型()->count(), 4);
+    QCOMPARE(f.window->size(), QSize(370, 315));
+  }
+
+  void ampersandInProductName() {
+    Fixture f("A&B");
+    QCOMPARE(f.window->windowTitle(), QString("A&B 0.91 版 （falcet.example.org）"));
+    QCOMPARE(f.window->a(0)->text(), QString("A&&B 0.91 版"));
+  }
+
+  void browseSourceSetsKindAndLog() {
+    Fixture f;
+    f.files.answer = "/a/b.dfm";
+    f.window->瀏覽_Click(0);
+    QCOMPARE(f.files.lastFolder, f.dir.path());  // the first dialog opens in the program's folder
+    QCOMPARE(f.files.lastTitle, QString("選擇原始案"));
+    QCOMPARE(f.files.lastFilters.size(), 4);
+    QCOMPARE(f.files.lastSelected, f.files.lastFilters.front());
+    QVERIFY(f.files.lastSelected.startsWith("程式檔(*.exe;*.dll;*.ocx)"));
+    QCOMPARE(f.window->檔名(0)->text(), QString("/a/b.dfm"));
+    QCOMPARE(f.window->檔名(3)->text(), QString("/a/b.dfm.pic.log"));
+    QCOMPARE(f.session.SourceKind, 3);
+    QVERIFY(f.dialog->DialogConfirmedOnce());
+    f.window->瀏覽_Click(3);
+    QCOMPARE(f.files.lastFolder, QString());  // after a confirmed dialog, the system chooses
+    QCOMPARE(f.files.lastFilters.size(), 2);
+  }
+
+  void cancelChangesNothing() {
+    Fixture f;
+    f.window->檔名(0)->setText("/x/y.bin");
+    f.window->瀏覽_Click(0);
+    QCOMPARE(f.window->檔名(0)->text(), QString("/x/y.bin"));
+    QVERIFY(!f.dialog->DialogConfirmedOnce());
+    f.window->瀏覽_Click(0);
+    QCOMPARE(f.files.lastFolder, f.dir.path());
+  }
+
+  void logBoxDrivesSourceBox() {
+    Fixture f;
+    f.window->檔名(3)->setText("/a/b.DFM.PIC.LOG");
+    QCOMPARE(f.window->檔名(0)->text(), QString("/a/b.DFM"));
+    QCOMPARE(f.session.SourceKind, 3);
+    f.window->檔名(0)->setText("keep");
+    f.window->檔名(3)->setText(".pic.log");
+    QCOMPARE(f.window->檔名(0)->text(), QString("keep"));
+    f.window->窗體匯入_Click();
+    QCOMPARE(f.sink.texts, QStringList{"檔名錯誤！請檢查！"});
+  }
+
+  void undetectedNameKeepsSelection() {
+    Fixture f;
+    f.window->被處理檔案類型()->setCurrentIndex(1);
+    f.window->檔名(0)->setText("a.exe ");
+    f.window->檔名(0)->setText("a.dll");
+    QCOMPARE(f.session.SourceKind, 1);
+  }
+
+  void emptyExportAsksForName() {
+    Fixture f;
+    f.window->窗體匯出_Click();
+    QCOMPARE(f.sink.texts, QStringList{"請輸入檔名"});
+  }
+
+  void labelClicks() {
+    Fixture f;
+    QTest::mouseClick(f.window->a(0), Qt::LeftButton);
+    QTest::mouseClick(f.window->a(3), Qt::LeftButton);
+    QVERIFY(f.urls.isEmpty());
+    for (int i : {1, 2, 4}) QTest::mouseClick(f.window->a(i), Qt::LeftButton);
+    QCOMPARE(f.urls, (QStringList{kHomePage, QString("mailto:") + kMail, kForum}));
+  }
+
+  void exportAndImportFromTheWindow() {
+    Fixture f;
+    f.session.pictureKinds.resize(1);
+    PictureKind& k = f.session.pictureKinds[0];
+    k.Name = "VB";
+    k.FileHandleMark = std::string("lt\0\0", 4);
+    k.FilePosFix = 8;
+    k.BinFileLenPos = -4;
+    k.FileExt = "*";
+    const QString source = f.dir.filePath("form.bin");
+    const std::string gif = "GIF89a-picture";
+    write(source, std::string("\x16\0\0\0lt\0\0\x0e\0\0\0", 12) + gif + "tail");
+    f.window->檔名(0)->setText(source);
+    f.window->窗體匯出()->click();
+    QCOMPARE(f.sink.texts.size(), 1);
+    QVERIFY(f.sink.texts[0].endsWith("匯出完畢！"));
+    QVERIFY(QFile::exists(source + ".001.gif"));
+    f.window->檔名(3)->setText(source + ".pic.log");
+    f.window->窗體匯入()->click();
+    QCOMPARE(f.sink.texts.size(), 2);
+    QVERIFY(f.sink.texts[1].endsWith("  圖像成功匯入！\r\n匯入完成！"));
+    QVERIFY(QFile::exists(source + ".bak"));
+  }
+
+  void fontFixReachesMatchingControls() {
+    FontFixSettings s;
+    s.AutoFix = true;
+    s.OriginFontSize = 90000;
+    s.OriginFontCharset = 136;
+    s.FixedFontName = "Replacement";
+    s.FixedFontSize = 120000;
+    s.FixedFontCharset = 1;
+    {
+      Fixture f;
+      f.fonts = s;
+      ApplyFontFix(*f.window, f.fonts);
+      QCOMPARE(f.window->檔名(0)->font().family(), QString("Replacement"));  // inside a group box
+      QCOMPARE(f.window->檔名(0)->font().pointSizeF(), 12.0);
+      QCOMPARE(f.window->檔名(0)->property(kCharsetProperty).toInt(), 1);
+      QCOMPARE(f.window->被處理檔案類型()->font().family(), QString("Replacement"));
+      QCOMPARE(f.window->a(0)->font().pointSizeF(), 10.5);  // not the design size: unchanged
+      QCOMPARE(f.window->font().pointSizeF(), 9.0);          // the window's own font is only tested
+    }
+    {
+      Fixture f;
+      f.fonts = s;
+      f.fonts.AutoFix = false;
+      ApplyFontFix(*f.window, f.fonts);
+      QCOMPARE(f.window->檔名(0)->font().pointSizeF(), 9.0);
+    }
+    {
+      Fixture f;
+      f.fonts = s;
+      f.fonts.OriginFontCharset = 0;  // the window does not match: nothing changes
+      f.window->檔名(0)->setProperty(kCharsetProperty, 0);
+      ApplyFontFix(*f.window, f.fonts);
+      QCOMPARE(f.window->檔名(0)->font().pointSizeF(), 9.0);
+    }
+  }
+
+  void startupWithoutKindsShowsOneMessage() {
+    QTemporaryDir dir;
+    write(dir.filePath("Falcet.ini"), kFonts + "[Falcet]\n");
+    Application app;
+    Recorder sink;
+    ScriptedDialog files;
+    QVERIFY(!Main(app, dir.path(), sink, files));
+    QCOMPARE(sink.texts, QStringList{"起始化錯誤！請檢查 ini 檔案的設置後重新執行。"});
+    QVERIFY(!app.window);
+  }
+
+  void startupWithFontErrorNamesTheKey() {
+    QTemporaryDir dir;
+    write(dir.filePath("Falcet.ini"), kKinds);
+    Application app;
+    Recorder sink;
+    ScriptedDialog files;
+    QVERIFY(!Main(app, dir.path(), sink, files));
+    QCOMPARE(sink.texts.size(), 1);
+    QVERIFY(sink.texts[0].contains("AutoFix"));
+    QVERIFY(!app.window);
+  }
+
+  void startupShowsTheWindow() {
+    QTemporaryDir dir;
+    write(dir.filePath("Falcet.ini"), kFonts + kKinds);
+    Application app;
+    Recorder sink;
+    ScriptedDialog files;
+    QVERIFY(Main(app, dir.path(), sink, files));
+    QVERIFY(sink.texts.isEmpty());
+    QVERIFY(app.window && app.window->isVisible());
+    QCOMPARE(app.window->檔名(0)->font().family(), QString("Replacement"));
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"
