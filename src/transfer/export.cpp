@@ -28,7 +28,7 @@ class ExportRun {
 
   // Writes the picture of one match; returns the bytes to skip beyond one (length - 1), or 0
   // when nothing was exported at this position.
-  std::int32_t exportMatch(const ScanMatch& m) {
+  std::int32_t ExportAt(const ScanMatch& m) {
     const PictureKind& kind = m_session.pictureKinds[m.kind];
     ++m_session.PictureCounter;
     const Source& src = m_session.source;
@@ -85,7 +85,7 @@ bool ExportPictures(Session& session, std::string& path, MessageSink& sink) {
   const MarkerFilter filter(session.pictureKinds);
   const bool delphi = session.SourceKind == kDelphiExe || session.SourceKind == kDelphiDfm;
   scanPictures(session.source.SourceBytes.data(), session.source.SourceSize, session.pictureKinds,
-               delphi, filter, [&](const ScanMatch& m) { return run.exportMatch(m); });
+               delphi, filter, [&](const ScanMatch& m) { return run.ExportAt(m); });
   session.PictureCounter = 0;
 
   const std::string& text = run.logText();
