@@ -28,6 +28,7 @@
 
 #include "platform/codepage.hpp"
 #include "platform/file_io.hpp"
+#include "util/lines.hpp"
 
 namespace falcet {
 namespace {
@@ -67,13 +68,8 @@ ProfileDocument ProfileDocument::parse(std::string_view bytes) {
   const std::string text = decodeSettingsText(bytes);
   ProfileDocument doc;
   Section* current = nullptr;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    std::size_t end = text.find_first_of("\r\n", i);
-    if (end == std::string::npos) end = text.size();
-    std::string_view line = trim(std::string_view(text).substr(i, end - i));
-    i = end + 1;
-    if (end < text.size() && text[end] == '\r' && i < text.size() && text[i] == '\n') ++i;
+  for (std::string_view raw : splitLines(text)) {
+    std::string_view line = trim(raw);
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
       std::string_view name = line.substr(1);

@@ -7,6 +7,7 @@
 #include "app/texts.hpp"
 #include "platform/codepage.hpp"
 #include "platform/file_io.hpp"
+#include "util/lines.hpp"
 #include "util/list_value.hpp"
 #include "util/number.hpp"
 
@@ -17,19 +18,6 @@ std::size_t characterCount(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); i += utf8CharLength(static_cast<unsigned char>(text[i])))
     ++n;
   return n;
-}
-
-std::vector<std::string_view> splitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    std::size_t end = text.find_first_of("\r\n", i);
-    if (end == std::string_view::npos) end = text.size();
-    lines.push_back(text.substr(i, end - i));
-    i = end + 1;
-    if (end < text.size() && text[end] == '\r' && i < text.size() && text[i] == '\n') ++i;
-  }
-  return lines;
 }
 
 bool ReadLog(Session& session, const std::string& logName, MessageSink& sink) {

@@ -16,7 +16,4 @@ namespace falcet {
 // Number of characters (code points) of a UTF-8 text.
 [[nodiscard]] std::size_t characterCount(std::string_view text);
 
-// Splits text into lines ending at CR LF, CR or LF.
-[[nodiscard]] std::vector<std::string_view> splitLines(std::string_view text);
-
 }  // namespace falcet
