@@ -65,14 +65,6 @@ std::int32_t chooseKind(const std::string& kindOption, const std::string& source
   return DetectSourceKind(sourceName).value_or(kVbExe);
 }
 
-bool endsWithPicLog(const std::string& name) {
-  if (characterCount(name) < 9) return false;
-  std::string tail = name.substr(name.size() - 8);
-  for (char& c : tail)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return tail == ".pic.log";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -143,7 +135,7 @@ int main(int argc, char** argv) {
     return ExportPictures(session, path, sink) ? 0 : 1;
   }
 
-  if (!endsWithPicLog(path)) {
+  if (!isLogFileName(path)) {
     sink.show(texts::kFileNameError, kAppTitle, MessageKind::Error);
     return 1;
   }

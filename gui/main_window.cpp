@@ -26,6 +26,7 @@
 #include "platform/program_info.hpp"
 #include "transfer/export.hpp"
 #include "transfer/import.hpp"
+#include "transfer/log_reader.hpp"
 #include "util/list_value.hpp"
 
 namespace falcet {
@@ -43,10 +44,6 @@ QRect twipsRect(int left, int top, int width, int height) {
 }
 
 QString fromUtf8(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-
-bool endsWithPicLog(const QString& name) {
-  return name.size() >= 9 && name.right(8).toLower() == ".pic.log";
-}
 
 // A label that reports clicks; the group `a` uses it for the version text and the links.
 class ClickLabel : public QLabel {
@@ -201,7 +198,7 @@ void 主窗體::檔名_Change(int index) {
     }
   } else if (index == 3) {
     const QString log = m_name[3]->text();
-    if (endsWithPicLog(log)) m_name[0]->setText(log.left(log.size() - 8));
+    if (isLogFileName(log.toStdString())) m_name[0]->setText(log.left(log.size() - 8));
   }
 }
 
@@ -233,7 +230,7 @@ void 主窗體::窗體匯出_Click() {
 
 void 主窗體::窗體匯入_Click() {
   const QString text = m_name[3]->text();
-  if (!endsWithPicLog(text)) {
+  if (!isLogFileName(text.toStdString())) {
     m_sink.show(texts::kFileNameError, kAppTitle, MessageKind::Error);
     return;
   }
@@ -263,7 +260,7 @@ void 主窗體::dragEnterEvent(QDragEnterEvent* event) {
 
 void 主窗體::dropEvent(QDropEvent* event) {
   const QString file = event->mimeData()->urls().front().toLocalFile();
-  if (endsWithPicLog(file)) {
+  if (isLogFileName(file.toStdString())) {
     m_name[3]->setText(file);
   } else {
     m_name[0]->setText(file);

@@ -37,8 +37,6 @@ class ProfileDocument {
 
   [[nodiscard]] bool hasSection(std::string_view section) const;
 
-  [[nodiscard]] const std::vector<Section>& sections() const { return m_sections; }
-
  private:
   std::vector<Section> m_sections;
 };

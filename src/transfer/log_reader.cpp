@@ -20,6 +20,14 @@ std::size_t characterCount(std::string_view text) {
   return n;
 }
 
+bool isLogFileName(std::string_view name) {
+  if (characterCount(name) < 9) return false;
+  std::string tail(name.substr(name.size() - 8));
+  for (char& c : tail)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return tail == ".pic.log";
+}
+
 bool ReadLog(Session& session, const std::string& logName, MessageSink& sink) {
   if (characterCount(logName) <= 8) {
     sink.show(texts::kFileNameError, kAppTitle, MessageKind::Error);

@@ -13,6 +13,9 @@ namespace falcet {
 // an unreadable log, a missing or empty picture file, a number out of range, no line at all).
 [[nodiscard]] bool ReadLog(Session& session, const std::string& logName, MessageSink& sink);
 
+// Whether a name is a log name: at least 9 characters whose last 8, lower-cased, are ".pic.log".
+[[nodiscard]] bool isLogFileName(std::string_view name);
+
 // Number of characters (code points) of a UTF-8 text.
 [[nodiscard]] std::size_t characterCount(std::string_view text);
 

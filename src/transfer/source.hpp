@@ -23,7 +23,6 @@ class ByteBuffer {
   [[nodiscard]] unsigned char* data() { return m_data; }
   [[nodiscard]] const unsigned char* data() const { return m_data; }
   [[nodiscard]] std::size_t size() const { return m_size; }
-  [[nodiscard]] bool valid() const { return m_data != nullptr || m_size == 0; }
   void reset();
 
  private:
