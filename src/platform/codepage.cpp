@@ -54,6 +54,19 @@ std::string convert(std::string_view in, const char* from, const char* to,
   return out;
 }
 
+bool isValidUtf8(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || n > s.size() - i) return false;
+    for (std::size_t k = 1; k < n; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    i += n;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::size_t utf8CharLength(unsigned char lead) {
@@ -93,7 +106,9 @@ std::string localeToUtf8(std::string_view bytes) {
 }
 
 std::string charsetToUtf8(std::string_view bytes, const char* charset) {
-  if (sameCharset(charset, "UTF-8")) return std::string(bytes);
+  // Text that claims to be UTF-8 (a byte-order mark says so) is checked: the rest of the program
+  // relies on it being UTF-8 once converted.
+  if (sameCharset(charset, "UTF-8") && isValidUtf8(bytes)) return std::string(bytes);
   return convert(bytes, charset, "UTF-8", "\xEF\xBF\xBD", false);
 }
 

@@ -1,0 +1,59 @@
+// The fast scan against the literal reference on arbitrary buffers and kind tables: any
+// difference in the matches (position, start, length, kind) or in the order is a finding.
+
+#include <cstdint>
+#include <vector>
+
+#include "fuzz_support.hpp"
+#include "support/literal_scan.hpp"
+#include "transfer/picture_scan.hpp"
+
+using namespace falcet;
+
+namespace {
+
+struct Found {
+  std::int32_t markerPos, start, length;
+  std::size_t kind;
+  bool operator==(const Found&) const = default;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::InputReader in(data, size);
+  const std::uint8_t head = in.u8();
+  const bool delphi = head & 0x80;
+  const std::size_t kindCount = 1 + head % 8;
+  PictureKinds kinds;
+  for (std::size_t i = 0; i < kindCount; ++i) {
+    PictureKind k;
+    k.Name = "k" + std::to_string(i);
+    k.FileHandleMark = in.bytes(in.u8() % 13);
+    k.FilePosFix = in.s8();
+    k.BinFileLenPos = in.s8();
+    const std::uint8_t flags = in.u8();
+    k.FileLenPos = (flags & 1) ? in.s8() : 0;
+    k.DfmBlockLenPos = (flags & 2) ? in.s8() : 0;
+    k.DfmBlockLenFix = (flags & 4) ? in.s8() : 0;
+    k.BinFileLenFix = (flags & 8) ? in.s8() : 0;
+    k.FileExt = "bin";
+    kinds.push_back(std::move(k));
+  }
+  const std::string buffer = in.rest();
+  const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
+  const auto n = static_cast<std::int32_t>(buffer.size());
+
+  std::vector<Found> fast, literal;
+  MarkerFilter filter(kinds);
+  scanPictures(bytes, n, kinds, delphi, filter, [&](const ScanMatch& m) {
+    fast.push_back({m.markerPos, m.start, m.length, m.kind});
+    return testing::exportSkip(m, n);
+  });
+  testing::literalScan(bytes, n, kinds, delphi, [&](const ScanMatch& m) {
+    literal.push_back({m.markerPos, m.start, m.length, m.kind});
+    return testing::exportSkip(m, n);
+  });
+  fuzz::check(fast == literal, "the fast scan differs from the literal one");
+  return 0;
+}
