@@ -88,6 +88,19 @@ TEST_F(ExportFixture, FailedLoadKeepsThePreviousLog) {
   EXPECT_EQ(sink.messages[0].text, "讀檔案錯誤！");
 }
 
+TEST_F(ExportFixture, UnwritablePictureFileIsReportedAndLeftOutOfTheLog) {
+  writeFile(source, std::string("PIC") + u32le(3) + "abc" + "PIC" + u32le(2) + "de" + "z");
+  std::filesystem::create_directory(source + ".001.dat");  // a folder where the file should go
+  EXPECT_FALSE(run(source));
+  EXPECT_EQ(readFile(source + ".002.dat"), "de");
+  EXPECT_EQ(readFile(source + ".pic.log"), "17:2:Pic:" + source + ".002.dat\r\n");
+  ASSERT_EQ(sink.messages.size(), 2u);
+  EXPECT_NE(sink.messages[0].text.find("匯出完畢！"), std::string::npos);
+  EXPECT_EQ(sink.messages[1].kind, MessageKind::Error);
+  EXPECT_EQ(sink.messages[1].text.rfind("下列圖像檔無法寫入，未記入記錄檔：\r\n  " + source + ".001.dat\r\n", 0), 0u)
+      << sink.messages[1].text;
+}
+
 TEST_F(ExportFixture, NamesFilesFromThePathAsTyped) {
   writeFile(source, "PIC" + u32le(1) + "a..");
   ASSERT_TRUE(run(source + " "));

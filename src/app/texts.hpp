@@ -26,6 +26,7 @@ inline constexpr std::string_view kErrorTitle = "錯誤";
 inline constexpr std::string_view kErrorNumber = "錯誤號: ";
 inline constexpr std::string_view kEmptyPictureFile = "圖像檔案是空的（0 位元組），無法匯入：";
 inline constexpr std::string_view kLogCreateError = "無法建立記錄檔：";
+inline constexpr std::string_view kPictureWriteError = "下列圖像檔無法寫入，未記入記錄檔：";
 
 inline constexpr std::string_view kSourceKindNames[4] = {"VB EXE 檔", "VB BIN 檔",
                                                          "Delphi EXE 檔", "Delphi DFM 檔"};

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
+#include <vector>
 
 #include "app/texts.hpp"
 #include "platform/codepage.hpp"
@@ -40,7 +41,11 @@ class ExportRun {
     std::string file = pictureFileName(m_sourcePath, m_session.PictureCounter, ext);
     const auto native = nativePath(file);
     if (!writeWholeFile(native, std::string_view(reinterpret_cast<const char*>(picture), length))) {
+      // Nothing half-written stays; the position yields nothing, and the user is told at the end.
+      const int err = errno;
       ::unlink(native.c_str());
+      if (m_unwritten.empty()) m_firstError = err;
+      m_unwritten.push_back(file);
       return 0;
     }
     m_log += std::to_string(m.start) + ":" + std::to_string(m.length) + ":" +
@@ -51,12 +56,16 @@ class ExportRun {
 
   ListValue& report() { return m_report; }
   const std::string& logText() const { return m_log; }
+  const std::vector<std::string>& unwritten() const { return m_unwritten; }
+  int firstError() const { return m_firstError; }
 
  private:
   Session& m_session;
   std::string m_sourcePath;
   std::string m_log;
   ListValue m_report;
+  std::vector<std::string> m_unwritten;
+  int m_firstError = 0;
 };
 
 }  // namespace
@@ -98,6 +107,13 @@ bool ExportPictures(Session& session, std::string& path, MessageSink& sink) {
   }
   ShowList(sink, {ListValue(Join("\r\n", {run.report()}).text() + "\r\n" +
                             std::string(texts::kExportDone))});
+  if (!run.unwritten().empty()) {
+    std::string message(texts::kPictureWriteError);
+    for (const auto& file : run.unwritten()) message += "\r\n  " + file;
+    message += "\r\n" + describeSystemError(run.firstError());
+    sink.show(message, kAppTitle, MessageKind::Error);
+    return false;
+  }
   return true;
 }
 

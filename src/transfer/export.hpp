@@ -20,7 +20,8 @@ namespace falcet {
 
 // Runs one export of the source at path (as typed; the source is read from the trimmed path while
 // the log and picture files are named from path as given). Reports to the user through sink.
-// True when the source loaded and the log was written.
+// True when the source loaded, the log was written and every picture found was written; a picture
+// file that could not be written is left out of the log and named in an error message at the end.
 bool ExportPictures(Session& session, std::string& path, MessageSink& sink);
 
 // The picture file name of picture number n.
