@@ -12,6 +12,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <unistd.h>
 
 #include "support/fixtures.hpp"
 #include "transfer/export.hpp"
@@ -149,58 +150,210 @@ TEST_F(Samples, ShippedKindsFindEveryListedPicture) {
   EXPECT_EQ(listed, 140);
 }
 
-// Every sample goes back in with each picture changed: executables keep their length and differ
-// only inside the pictures' ranges; form files get every length field the kinds name right.
+// Where a program is on PATH, or empty.
+std::string findProgram(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::stringstream dirs(path ? path : "");
+  std::string dir;
+  while (std::getline(dirs, dir, ':'))
+    if (!dir.empty() && ::access((fs::path(dir) / name).c_str(), X_OK) == 0) return (fs::path(dir) / name).string();
+  return {};
+}
+
+std::string shellQuoted(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string toHex(const std::string& bytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+// Imports a sample whose picture files were replaced by edited[i] (empty: left as exported), and
+// checks the result: an executable keeps its length and differs only inside the pictures' ranges;
+// a form file is found again by the same kinds with every picture at its shifted place, holding
+// its new bytes, and with every length field the kinds name holding the new length.
+void importAndCheck(const std::string& file, Session& session, const std::vector<LogEntry>& entries,
+                    const std::string& original, const std::string& copy,
+                    const std::vector<std::string>& edited, bool exportAgain) {
+  std::vector<std::string> pictures;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    pictures.push_back(edited[i].empty() ? testing::readFile(entries[i].PictureFile) : edited[i]);
+    if (!edited[i].empty()) testing::writeFile(entries[i].PictureFile, edited[i]);
+  }
+  testing::RecordingSink sink;
+  ASSERT_EQ(ImportPictures(session, copy + ".pic.log", sink), ImportOutcome::Done) << file;
+  const std::string result = testing::readFile(copy);
+  const bool formFile = session.SourceKind == kVbBin || session.SourceKind == kDelphiDfm;
+  if (!formFile) {
+    ASSERT_EQ(result.size(), original.size()) << file;
+    std::string expect = original;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      std::string block = pictures[i];
+      block.resize(static_cast<std::size_t>(entries[i].RecordedLength), '\0');
+      expect.replace(static_cast<std::size_t>(entries[i].Position), block.size(), block);
+    }
+    EXPECT_EQ(result == expect, true) << file << ": bytes outside the pictures changed";
+    return;
+  }
+  auto u32 = [&](std::int64_t at) {
+    std::uint32_t v = 0;
+    for (int b = 3; b >= 0; --b) v = v << 8 | static_cast<unsigned char>(result[static_cast<std::size_t>(at + b)]);
+    return static_cast<std::int32_t>(v);
+  };
+  std::int64_t shift = 0;
+  std::vector<std::int64_t> starts;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const LogEntry& e = entries[i];
+    const PictureKind& k = session.pictureKinds[static_cast<std::size_t>(e.KindIndex - 1)];
+    const std::int64_t start = e.Position + shift;
+    const auto length = static_cast<std::int32_t>(pictures[i].size());
+    starts.push_back(start);
+    EXPECT_EQ(result.substr(static_cast<std::size_t>(start), pictures[i].size()), pictures[i]) << file;
+    EXPECT_EQ(u32(start + k.BinFileLenPos), length + k.BinFileLenFix) << file << " picture " << i;
+    if (session.SourceKind == kDelphiDfm && k.DfmBlockLenPos != 0)
+      EXPECT_EQ(u32(start + k.DfmBlockLenPos), length + k.DfmBlockLenFix) << file << " picture " << i;
+    shift += length - e.RecordedLength;
+  }
+  ASSERT_EQ(static_cast<std::int64_t>(result.size()), static_cast<std::int64_t>(original.size()) + shift) << file;
+
+  // Exported again, the rebuilt file gives the same pictures in their new places.
+  if (!exportAgain) return;
+  Session again;
+  again.pictureKinds = session.pictureKinds;
+  std::string copyAgain;
+  testing::TempDir dir;
+  testing::writeFile(dir.file("rebuilt" + fs::path(copy).extension().string()), result);
+  again.SourceKind = session.SourceKind;
+  std::string path = dir.file("rebuilt" + fs::path(copy).extension().string());
+  ASSERT_TRUE(ExportPictures(again, path, sink));
+  ASSERT_TRUE(ReadLog(again, path + ".pic.log", sink)) << file;
+  ASSERT_EQ(again.LogEntries.size(), entries.size()) << file;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    EXPECT_EQ(again.LogEntries[i].Position, starts[i]) << file << " picture " << i;
+    EXPECT_EQ(again.LogEntries[i].RecordedLength, static_cast<std::int32_t>(pictures[i].size())) << file;
+    EXPECT_EQ(again.LogEntries[i].KindIndex, entries[i].KindIndex) << file;
+  }
+}
+
+struct SampleRun {
+  testing::TempDir dir;
+  Session session;
+  std::string copy, original;
+  std::vector<LogEntry> entries;
+  bool formFile = false;
+  explicit SampleRun(const std::string& file) {
+    session.pictureKinds = testing::shippedKinds();
+    entries = exportSample(file, dir, session, copy);
+    original = testing::readFile(copy);
+    formFile = session.SourceKind == kVbBin || session.SourceKind == kDelphiDfm;
+  }
+};
+
+// Every sample goes back in with each picture changed: halved for executables (the tail becomes
+// zero), 16 bytes longer for form files.
 TEST_F(Samples, ChangedPicturesGoBackIn) {
   for (const auto& [file, pictures] : readManifest()) {
     if (!isFormData(file) || pictures.empty()) continue;
-    testing::TempDir dir;
-    Session session;
-    session.pictureKinds = testing::shippedKinds();
-    std::string copy;
-    auto entries = exportSample(file, dir, session, copy);
-    const std::string original = testing::readFile(copy);
-    const bool formFile = session.SourceKind == kVbBin || session.SourceKind == kDelphiDfm;
+    SampleRun run(file);
     std::vector<std::string> edited;
-    for (const LogEntry& e : entries) {
+    for (const LogEntry& e : run.entries) {
       std::string p = testing::readFile(e.PictureFile);
-      // Smaller for executables (the tail becomes zero); larger for form files.
-      p = formFile ? p + std::string(16, '\x5A') : p.substr(0, p.size() / 2);
-      testing::writeFile(e.PictureFile, p);
-      edited.push_back(p);
+      edited.push_back(run.formFile ? p + std::string(16, '\x5A') : p.substr(0, p.size() / 2));
     }
-    testing::RecordingSink sink;
-    ASSERT_EQ(ImportPictures(session, copy + ".pic.log", sink), ImportOutcome::Done) << file;
-    const std::string result = testing::readFile(copy);
-    if (!formFile) {
-      ASSERT_EQ(result.size(), original.size()) << file;
-      std::string expect = original;
-      for (std::size_t i = 0; i < entries.size(); ++i) {
-        std::string block = edited[i];
-        block.resize(static_cast<std::size_t>(entries[i].RecordedLength), '\0');
-        expect.replace(static_cast<std::size_t>(entries[i].Position), block.size(), block);
+    // The pictures are no longer well-formed (a bitmap's own size field is off), so the kinds
+    // that check it would not find them again: no second export.
+    importAndCheck(file, run.session, run.entries, run.original, run.copy, edited, false);
+  }
+}
+
+// Writes the picture again with ImageMagick, smaller or larger than it is, as an editor would.
+// Empty when convert cannot write this format or the result is not smaller (larger).
+std::string reencode(const std::string& convert, const std::string& picture, bool larger) {
+  const std::string ext = fs::path(picture).extension().string().substr(1);
+  std::string options, format = ext;
+  if (ext == "jpg") options = larger ? "-quality 100 -sampling-factor 1x1" : "-quality 25";
+  else if (ext == "gif") options = larger ? "-set comment " + std::string(64, 'c') : "-colors 4";
+  else if (ext == "png") options = larger ? "-define png:compression-level=0" : "-colors 4 -define png:compression-level=9";
+  else if (ext == "bmp") { options = larger ? "-type TrueColorAlpha" : "-colors 2 -type Palette"; format = larger ? "BMP" : "BMP3"; }
+  else if (ext == "ico") options = larger ? "-type TrueColorAlpha" : "-colors 2";
+  else return {};
+  const std::string out = picture + ".new." + ext;
+  const std::string command = shellQuoted(convert) + " " + shellQuoted(picture + "[0]") + " " + options + " " +
+                              format + ":" + shellQuoted(out) + " > /dev/null 2>&1";
+  if (std::system(command.c_str()) != 0 || !fs::exists(out)) return {};
+  std::string bytes = testing::readFile(out);
+  const auto old = fs::file_size(picture);
+  if (bytes.empty() || (larger ? bytes.size() <= old : bytes.size() >= old)) return {};
+  return bytes;
+}
+
+// Compiles a converter of binary .dfm files to text with Free Pascal's ObjectResourceToText.
+std::string buildDfmConverter(const std::string& fpc, const testing::TempDir& dir) {
+  const std::string source = dir.file("dfm2txt.pas");
+  testing::writeFile(source,
+                     "program dfm2txt;\n{$mode objfpc}\nuses Classes;\nvar i, o: TFileStream;\nbegin\n"
+                     "  i := TFileStream.Create(ParamStr(1), fmOpenRead);\n"
+                     "  o := TFileStream.Create(ParamStr(2), fmCreate);\n"
+                     "  ObjectResourceToText(i, o);\n  o.Free; i.Free;\nend.\n");
+  const std::string exe = dir.file("dfm2txt");
+  const std::string command = shellQuoted(fpc) + " -o" + shellQuoted(exe) + " -FE" + shellQuoted(dir.path().string()) +
+                              " " + shellQuoted(source) + " > " + shellQuoted(dir.file("fpc.out")) + " 2>&1";
+  if (std::system(command.c_str()) != 0) {
+    ADD_FAILURE() << "fpc could not build the converter:\n" << testing::readFile(dir.file("fpc.out"));
+    return {};
+  }
+  return exe;
+}
+
+// Every picture replaced by the same image written smaller by ImageMagick (for form files, once
+// more with a larger one). Where Free Pascal is installed, each rebuilt .dfm still converts to
+// text with ObjectResourceToText, and the text holds the new pictures' bytes.
+TEST_F(Samples, ReencodedPicturesGoBackIn) {
+  const std::string convert = findProgram("convert");
+  if (convert.empty()) GTEST_SKIP() << "ImageMagick's convert is not installed";
+  const std::string fpc = findProgram("fpc");
+  testing::TempDir tools;
+  const std::string dfmToText = fpc.empty() ? std::string() : buildDfmConverter(fpc, tools);
+  std::map<std::string, std::array<int, 3>> counts;  // per file kind: re-encoded, larger, left as is
+  for (const auto& [file, pictures] : readManifest()) {
+    if (!isFormData(file) || pictures.empty()) continue;
+    for (bool larger : {false, true}) {
+      SampleRun run(file);
+      if (larger && !run.formFile) break;
+      std::vector<std::string> edited;
+      auto& count = counts[fs::path(file).begin()->string()];
+      for (const LogEntry& e : run.entries) {
+        edited.push_back(reencode(convert, e.PictureFile, larger));
+        ++count[edited.back().empty() ? 2 : larger ? 1 : 0];
       }
-      EXPECT_EQ(result == expect, true) << file;
-      continue;
-    }
-    ASSERT_EQ(result.size(), original.size() + 16 * entries.size()) << file;
-    std::int64_t shift = 0;
-    auto u32 = [&](std::int64_t at) {
-      std::uint32_t v = 0;
-      for (int b = 3; b >= 0; --b) v = v << 8 | static_cast<unsigned char>(result[static_cast<std::size_t>(at + b)]);
-      return static_cast<std::int32_t>(v);
-    };
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      const LogEntry& e = entries[i];
-      const PictureKind& k = session.pictureKinds[static_cast<std::size_t>(e.KindIndex - 1)];
-      const std::int64_t start = e.Position + shift;
-      EXPECT_EQ(result.substr(static_cast<std::size_t>(start), edited[i].size()), edited[i]) << file;
-      EXPECT_EQ(u32(start + k.BinFileLenPos), e.RecordedLength + 16 + k.BinFileLenFix) << file << " picture " << i;
-      if (session.SourceKind == kDelphiDfm && k.DfmBlockLenPos != 0)
-        EXPECT_EQ(u32(start + k.DfmBlockLenPos), e.RecordedLength + 16 + k.DfmBlockLenFix) << file;
-      shift += 16;
+      importAndCheck(file, run.session, run.entries, run.original, run.copy, edited, true);
+      if (run.session.SourceKind != kDelphiDfm || dfmToText.empty()) continue;
+      const std::string text = run.copy + ".txt";
+      ASSERT_EQ(std::system((shellQuoted(dfmToText) + " " + shellQuoted(run.copy) + " " + shellQuoted(text) +
+                             " > /dev/null 2>&1").c_str()), 0)
+          << file << ": the rebuilt .dfm does not convert to text";
+      std::string hex;
+      for (char c : testing::readFile(text))
+        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')) hex += c;
+        else if (c != ' ' && c != '\r' && c != '\n') hex += '-';
+      for (const std::string& picture : edited) {
+        if (picture.empty()) continue;
+        EXPECT_NE(hex.find(toHex(picture)), std::string::npos) << file << ": a new picture is not in the text";
+      }
     }
   }
+  for (const auto& [kind, c] : counts)
+    std::cout << kind << ": " << c[0] << " re-encoded smaller, " << c[1] << " larger, " << c[2]
+              << " left as exported (a format convert does not write, or no smaller/larger result)\n";
+  if (dfmToText.empty()) std::cout << "Free Pascal not installed: the .dfm text check was skipped\n";
 }
 
 }  // namespace
