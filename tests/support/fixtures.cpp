@@ -57,7 +57,7 @@ std::string icoImage(unsigned seed) {
 
 std::string gifImage(unsigned seed) {
   return "GIF89a" + u16le(1) + u16le(1) + std::string("\x80\x00\x00", 3) + noise(6, seed) +
-         std::string("\x2C\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0\x3B", 18);
+         std::string("\x2C\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0\x3B", 16);
 }
 
 std::string pngImage(unsigned seed) {
