@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "support/fixtures.hpp"
 
 namespace falcet {
@@ -130,6 +132,63 @@ TEST_F(ExportFixture, LengthFixIsSubtracted) {
   writeFile(source, "PIC" + u32le(5) + "abc..");
   ASSERT_TRUE(run(source));
   EXPECT_EQ(readFile(source + ".001.dat"), "abc");
+}
+
+}  // namespace
+}  // namespace falcet
+
+namespace falcet {
+namespace {
+
+// Reading a source in pieces must give exactly the export of the whole file in memory: the same
+// log, the same picture files, across piece borders, for markers that collide, empty markers,
+// negative offsets and lengths near the end.
+TEST(ExportInPieces, GivesTheSameExportAsTheWholeFile) {
+  std::mt19937 rng(7);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const std::string alphabet("ab\x01\x02\x00", 5);
+  for (int round = 0; round < 300; ++round) {
+    PictureKinds kinds;
+    const int count = pick(1, 3);
+    for (int i = 0; i < count; ++i) {
+      PictureKind k;
+      k.Name = "k" + std::to_string(i);
+      for (int j = pick(round % 10 == 0 ? 0 : 1, 4); j > 0; --j) k.FileHandleMark += alphabet[pick(0, 1)];
+      k.FilePosFix = pick(-6, 8);
+      k.BinFileLenPos = pick(-8, 4);
+      k.FileLenPos = pick(0, 2) == 0 ? pick(-4, 4) : 0;
+      k.DfmBlockLenPos = pick(-8, 4);
+      k.DfmBlockLenFix = pick(-2, 2);
+      k.FileExt = "bin";
+      kinds.push_back(k);
+    }
+    std::string bytes(static_cast<std::size_t>(pick(1, 400)), '\0');
+    for (char& c : bytes) c = alphabet[static_cast<std::size_t>(pick(0, 4))];
+    const std::int32_t delphiKind = pick(0, 1) ? kDelphiDfm : kVbBin;
+
+    testing::TempDir dir;
+    auto exportWith = [&](const std::string& name, std::size_t pieceSize) {
+      Session session;
+      session.pictureKinds = kinds;
+      session.SourceKind = delphiKind;
+      std::string path = dir.file(name);
+      testing::writeFile(path, bytes);
+      testing::RecordingSink sink;
+      EXPECT_TRUE(ExportPictures(session, path, sink, ExportReading{pieceSize}));
+      std::string log = testing::readFile(path + ".pic.log");
+      std::string files;
+      for (std::size_t at = 0; (at = log.find(path, at)) != std::string::npos; at += path.size()) {
+        const std::size_t end = log.find("\r\n", at);
+        files += testing::readFile(log.substr(at, end - at)) + "|";
+      }
+      for (std::size_t at = 0; (at = log.find(name)) != std::string::npos;) log.replace(at, name.size(), "SRC");
+      return log + "#" + files;
+    };
+    const std::string whole = exportWith("whole", 0);
+    for (std::size_t pieceSize : {1, 3, 17, 64})
+      ASSERT_EQ(exportWith("piece" + std::to_string(pieceSize), pieceSize), whole)
+          << "round " << round << ", pieces of " << pieceSize;
+  }
 }
 
 }  // namespace

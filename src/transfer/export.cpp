@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -28,14 +29,17 @@ class ExportRun {
       : m_session(session), m_sourcePath(std::move(sourcePath)) {}
 
   // Writes the picture of one match; returns the bytes to skip beyond one (length - 1), or 0
-  // when nothing was exported at this position.
-  std::int32_t ExportAt(const ScanMatch& m) {
+  // when nothing was exported at this position. fetch(start, length) gives the picture's bytes,
+  // which lie inside the source, or nullptr when they cannot be read.
+  template <typename Fetch>
+  std::int32_t ExportAt(const ScanMatch& m, Fetch&& fetch) {
     const PictureKind& kind = m_session.pictureKinds[m.kind];
     ++m_session.PictureCounter;
-    const Source& src = m_session.source;
     if (m.length <= 0) return 0;
-    if (m.start < 0 || static_cast<std::int64_t>(m.start) + m.length > src.SourceSize) return 0;
-    const unsigned char* picture = src.SourceBytes.data() + m.start;
+    if (m.start < 0 || static_cast<std::int64_t>(m.start) + m.length > m_session.source.SourceSize)
+      return 0;
+    const unsigned char* picture = fetch(m.start, m.length);
+    if (!picture) return 0;
     const auto length = static_cast<std::size_t>(m.length);
     std::string ext = kind.FileExt == "*" ? sniffPictureExtension(picture, length) : kind.FileExt;
     std::string file = pictureFileName(m_sourcePath, m_session.PictureCounter, ext);
@@ -68,16 +72,107 @@ class ExportRun {
   int m_firstError = 0;
 };
 
+// Reads exactly size bytes at offset; false on an error or a short read (the file shrank).
+bool readAt(int fd, std::int64_t offset, unsigned char* out, std::size_t size) {
+  while (size > 0) {
+    const ssize_t got = ::pread(fd, out, size, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    out += got;
+    offset += got;
+    size -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+// The scan of a large source read in pieces into one reused buffer, with the same result as
+// the scan of the whole file in memory: each piece holds its candidate positions and every byte
+// the kinds may read for them; a picture that reaches outside the piece is read on its own.
+// False when the file could not be read through (it then changed or failed under us).
+bool scanInPieces(int fd, std::int32_t size, const PictureKinds& kinds, bool delphi,
+                  const MarkerFilter& filter, std::size_t pieceSize, ExportRun& run) {
+  const ReadReach reach = readReach(kinds, delphi);
+  const std::int64_t last = static_cast<std::int64_t>(size) - 2;
+  std::int64_t fastEnd = 0;
+  if (filter.enabled())
+    fastEnd = std::max<std::int64_t>(
+        0, std::min<std::int64_t>(static_cast<std::int64_t>(size) -
+                                      static_cast<std::int64_t>(filter.longestMarker()) + 1,
+                                  static_cast<std::int64_t>(size) - 2));
+  std::vector<unsigned char> piece(pieceSize + static_cast<std::size_t>(reach.before + reach.after) + 2);
+  std::vector<unsigned char> picture;
+  bool readOk = true;
+  std::int64_t pos = 0;
+  while (pos <= last && readOk) {
+    const std::int64_t candidatesEnd = std::min<std::int64_t>(last + 1, pos + static_cast<std::int64_t>(pieceSize));
+    const std::int64_t windowStart = std::max<std::int64_t>(0, pos - reach.before);
+    const std::int64_t windowEnd = std::min<std::int64_t>(size, candidatesEnd + reach.after + 1);
+    const unsigned char* window = piece.data();
+    if (!readAt(fd, windowStart, piece.data(), static_cast<std::size_t>(windowEnd - windowStart))) return false;
+    auto fetch = [&](std::int32_t start, std::int32_t length) -> const unsigned char* {
+      if (start >= windowStart && static_cast<std::int64_t>(start) + length <= windowEnd)
+        return window + (start - windowStart);
+      picture.resize(static_cast<std::size_t>(length));
+      if (!readAt(fd, start, picture.data(), picture.size())) {
+        readOk = false;
+        return nullptr;
+      }
+      return picture.data();
+    };
+    while (pos < candidatesEnd && readOk) {
+      if (pos < fastEnd) {
+        const std::int64_t to = std::min(fastEnd, candidatesEnd);
+        pos = windowStart + static_cast<std::int64_t>(filter.next(
+                                window, static_cast<std::size_t>(pos - windowStart),
+                                static_cast<std::size_t>(to - windowStart)));
+        if (pos >= to) continue;
+      }
+      auto m = testPosition(window, windowStart, size, kinds, delphi, static_cast<std::int32_t>(pos));
+      const std::int64_t skip = m ? run.ExportAt(*m, fetch) : 0;
+      pos += skip + 1;
+    }
+  }
+  return readOk;
+}
+
+// Sources from this size on are read in pieces for export.
+constexpr std::int64_t kPieceThreshold = 4 << 20;
+constexpr std::size_t kPieceSize = 256 << 10;
+// Kinds that read further than this from a position are scanned with the file whole in memory.
+constexpr std::int64_t kPieceReachLimit = 1 << 20;
+
 }  // namespace
 
 bool ExportPictures(Session& session, std::string& path, MessageSink& sink) {
+  return ExportPictures(session, path, sink, ExportReading{});
+}
+
+bool ExportPictures(Session& session, std::string& path, MessageSink& sink, ExportReading reading) {
   const std::string sourcePath = path;
   const std::string logPath = sourcePath + ".pic.log";
+  const bool delphi = session.SourceKind == kDelphiExe || session.SourceKind == kDelphiDfm;
 
-  // The source loads before the log is touched, so a failed export keeps the previous log.
-  if (!LoadSource(path, session.source)) {
+  // The source is opened and measured (small ones loaded whole) before the log is touched, so a
+  // failed export keeps the previous log.
+  const ReadReach reach = readReach(session.pictureKinds, delphi);
+  const bool boundedReach = reach.before <= kPieceReachLimit && reach.after <= kPieceReachLimit;
+  const std::size_t pieceSize = reading.pieceSize ? reading.pieceSize : kPieceSize;
+  FileDescriptor pieces;
+  std::int32_t piecesSize = 0;
+  if (boundedReach && !openSource(path, pieces, piecesSize)) {
     sink.show(texts::kReadFileError, kAppTitle, MessageKind::Error);
     return false;
+  }
+  const bool inPieces = boundedReach && (reading.pieceSize != 0 || piecesSize >= kPieceThreshold);
+  if (inPieces) {
+    session.source.SourceBytes.reset();
+    session.source.SourceSize = piecesSize;
+  } else {
+    (void)pieces.close();
+    if (!LoadSource(path, session.source)) {
+      sink.show(texts::kReadFileError, kAppTitle, MessageKind::Error);
+      return false;
+    }
   }
   FileDescriptor log(
       ::open(nativePath(logPath).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
@@ -92,9 +187,22 @@ bool ExportPictures(Session& session, std::string& path, MessageSink& sink) {
   Push(run.report(), {ListValue(texts::kExportLogHeader), ListValue("  " + logPath),
                       ListValue(texts::kExportFilesHeader)});
   const MarkerFilter filter(session.pictureKinds);
-  const bool delphi = session.SourceKind == kDelphiExe || session.SourceKind == kDelphiDfm;
-  scanPictures(session.source.SourceBytes.data(), session.source.SourceSize, session.pictureKinds,
-               delphi, filter, [&](const ScanMatch& m) { return run.ExportAt(m); });
+  if (inPieces) {
+    const bool readThrough = scanInPieces(pieces.get(), piecesSize, session.pictureKinds, delphi,
+                                          filter, pieceSize, run);
+    struct stat st {};
+    if (!readThrough || ::fstat(pieces.get(), &st) != 0 || st.st_size != piecesSize) {
+      // The source changed or failed while it was read: its log stays empty.
+      session.PictureCounter = 0;
+      sink.show(texts::kReadFileError, kAppTitle, MessageKind::Error);
+      return false;
+    }
+  } else {
+    const unsigned char* bytes = session.source.SourceBytes.data();
+    auto fetch = [bytes](std::int32_t start, std::int32_t) { return bytes + start; };
+    scanPictures(bytes, session.source.SourceSize, session.pictureKinds, delphi, filter,
+                 [&](const ScanMatch& m) { return run.ExportAt(m, fetch); });
+  }
   session.PictureCounter = 0;
 
   const std::string& text = run.logText();

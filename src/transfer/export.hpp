@@ -24,6 +24,14 @@ namespace falcet {
 // file that could not be written is left out of the log and named in an error message at the end.
 bool ExportPictures(Session& session, std::string& path, MessageSink& sink);
 
+// How export reads its source. A large source is read in pieces of pieceSize bytes into one
+// buffer (the result is the same as with the whole file in memory); pieceSize 0 chooses the
+// default and keeps small sources whole. Tests set a small piece size to cross piece borders.
+struct ExportReading {
+  std::size_t pieceSize = 0;
+};
+bool ExportPictures(Session& session, std::string& path, MessageSink& sink, ExportReading reading);
+
 // The picture file name of picture number n.
 [[nodiscard]] std::string pictureFileName(const std::string& sourcePath, std::int32_t number,
                                           const std::string& ext);

@@ -9,13 +9,14 @@ namespace {
 
 constexpr int kPrefix = 3;
 
-// Reads a 32-bit little-endian value at off if it lies wholly inside the buffer.
-bool readU32le(const unsigned char* bytes, std::int32_t size, std::int64_t off, std::int32_t& out) {
+// Reads a 32-bit little-endian value at file offset off if it lies wholly inside the file; bytes
+// holds the file from offset base on.
+bool readU32le(const unsigned char* bytes, std::int64_t base, std::int32_t size, std::int64_t off,
+               std::int32_t& out) {
   if (off < 0 || off > static_cast<std::int64_t>(size) - 4) return false;
-  std::uint32_t v = static_cast<std::uint32_t>(bytes[off]) |
-                    static_cast<std::uint32_t>(bytes[off + 1]) << 8 |
-                    static_cast<std::uint32_t>(bytes[off + 2]) << 16 |
-                    static_cast<std::uint32_t>(bytes[off + 3]) << 24;
+  const unsigned char* p = bytes + (off - base);
+  std::uint32_t v = static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+                    static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
   out = static_cast<std::int32_t>(v);
   return true;
 }
@@ -27,28 +28,34 @@ bool fitsInt32(std::int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
 std::optional<ScanMatch> testPosition(const unsigned char* bytes, std::int32_t size,
                                       const PictureKinds& kinds, bool delphiBlockTest,
                                       std::int32_t pos) {
+  return testPosition(bytes, 0, size, kinds, delphiBlockTest, pos);
+}
+
+std::optional<ScanMatch> testPosition(const unsigned char* bytes, std::int64_t base,
+                                      std::int32_t size, const PictureKinds& kinds,
+                                      bool delphiBlockTest, std::int32_t pos) {
   for (std::size_t k = 0; k < kinds.size(); ++k) {
     const PictureKind& kind = kinds[k];
     const std::string& mark = kind.FileHandleMark;
     if (static_cast<std::int64_t>(pos) + static_cast<std::int64_t>(mark.size()) > size)
       return std::nullopt;
-    if (!mark.empty() && std::memcmp(bytes + pos, mark.data(), mark.size()) != 0) continue;
+    if (!mark.empty() && std::memcmp(bytes + (pos - base), mark.data(), mark.size()) != 0) continue;
 
     const std::int64_t start = static_cast<std::int64_t>(pos) + kind.FilePosFix;
     if (!fitsInt32(start)) return std::nullopt;
     std::int32_t stored;
-    if (!readU32le(bytes, size, start + kind.BinFileLenPos, stored)) return std::nullopt;
+    if (!readU32le(bytes, base, size, start + kind.BinFileLenPos, stored)) return std::nullopt;
     const std::int64_t length = static_cast<std::int64_t>(stored) - kind.BinFileLenFix;
     if (!fitsInt32(length)) return std::nullopt;
     if (kind.FileLenPos != 0) {
       std::int32_t copy;
-      if (!readU32le(bytes, size, start + kind.FileLenPos, copy)) return std::nullopt;
+      if (!readU32le(bytes, base, size, start + kind.FileLenPos, copy)) return std::nullopt;
       if (copy != stored) continue;
     }
     if (length > static_cast<std::int64_t>(size) - pos) continue;
     if (delphiBlockTest) {
       std::int32_t block;
-      if (!readU32le(bytes, size, start + kind.DfmBlockLenPos, block)) return std::nullopt;
+      if (!readU32le(bytes, base, size, start + kind.DfmBlockLenPos, block)) return std::nullopt;
       const std::int64_t want = static_cast<std::int64_t>(kind.DfmBlockLenFix) + length;
       if (!fitsInt32(want)) return std::nullopt;
       if (block != want) continue;
@@ -56,6 +63,22 @@ std::optional<ScanMatch> testPosition(const unsigned char* bytes, std::int32_t s
     return ScanMatch{pos, static_cast<std::int32_t>(start), static_cast<std::int32_t>(length), k};
   }
   return std::nullopt;
+}
+
+ReadReach readReach(const PictureKinds& kinds, bool delphiBlockTest) {
+  ReadReach r;
+  auto take = [&](std::int64_t from, std::int64_t to) {
+    r.before = std::max(r.before, -from);
+    r.after = std::max(r.after, to);
+  };
+  for (const PictureKind& k : kinds) {
+    take(0, static_cast<std::int64_t>(k.FileHandleMark.size()));
+    const std::int64_t start = k.FilePosFix;
+    take(start + k.BinFileLenPos, start + k.BinFileLenPos + 4);
+    if (k.FileLenPos != 0) take(start + k.FileLenPos, start + k.FileLenPos + 4);
+    if (delphiBlockTest) take(start + k.DfmBlockLenPos, start + k.DfmBlockLenPos + 4);
+  }
+  return r;
 }
 
 MarkerFilter::MarkerFilter(const PictureKinds& kinds) {

@@ -26,6 +26,19 @@ struct ScanMatch {
                                                     const PictureKinds& kinds,
                                                     bool delphiBlockTest, std::int32_t pos);
 
+// The same test where bytes holds only part of the file, from file offset base on: every byte
+// the kinds may read for pos (see readReach) must lie in it.
+[[nodiscard]] std::optional<ScanMatch> testPosition(const unsigned char* bytes, std::int64_t base,
+                                                    std::int32_t size, const PictureKinds& kinds,
+                                                    bool delphiBlockTest, std::int32_t pos);
+
+// How far the test of one position may read: from pos - before up to (not including) pos + after.
+struct ReadReach {
+  std::int64_t before = 0;
+  std::int64_t after = 2;
+};
+[[nodiscard]] ReadReach readReach(const PictureKinds& kinds, bool delphiBlockTest);
+
 // The multi-marker prefilter: a position it rejects cannot match any kind's marker.
 class MarkerFilter {
  public:

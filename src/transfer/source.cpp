@@ -70,17 +70,25 @@ std::string trimSpaces(std::string_view text) {
   return std::string(text.substr(b, e - b + 1));
 }
 
-bool LoadSource(std::string& path, Source& source) {
+bool openSource(std::string& path, FileDescriptor& fd, std::int32_t& size) {
   path = trimSpaces(path);
-  source.SourceBytes.reset();
-  source.SourceSize = 0;
-  FileDescriptor fd(::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC));
+  fd = FileDescriptor(::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return false;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   if (st.st_size <= 0 || st.st_size > std::numeric_limits<std::int32_t>::max()) return false;
-  const auto size = static_cast<std::size_t>(st.st_size);
+  size = static_cast<std::int32_t>(st.st_size);
   ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  return true;
+}
+
+bool LoadSource(std::string& path, Source& source) {
+  source.SourceBytes.reset();
+  source.SourceSize = 0;
+  FileDescriptor fd;
+  std::int32_t fileSize = 0;
+  if (!openSource(path, fd, fileSize)) return false;
+  const auto size = static_cast<std::size_t>(fileSize);
   ByteBuffer buffer(size);
   if (buffer.size() != size) return false;
   std::int64_t got = readAll(fd.get(), buffer.data(), size);

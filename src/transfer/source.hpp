@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_io.hpp"
+
 namespace falcet {
 
 // A byte buffer that is not zero-filled when sized (it is filled by a read at once). Large
@@ -40,6 +42,10 @@ struct Source {
 // trimmed text. False when the file cannot be opened or read, is empty, is 2 GiB or larger, or
 // changed size while it was read; source is then not to be used.
 [[nodiscard]] bool LoadSource(std::string& path, Source& source);
+
+// Opens the source for reading in pieces, with the same checks as LoadSource (path trimmed, a
+// regular file of 1 byte to 2 GiB - 1): false when it cannot be used.
+[[nodiscard]] bool openSource(std::string& path, FileDescriptor& fd, std::int32_t& size);
 
 // Removes leading and trailing space characters.
 [[nodiscard]] std::string trimSpaces(std::string_view text);
