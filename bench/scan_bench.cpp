@@ -41,6 +41,11 @@ std::string plantedBuffer(std::size_t size, int pictures, unsigned seed) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // falcet_bench --write FILE MIB: only writes the planted buffer to FILE (for whole_export.sh).
+  if (argc == 4 && std::string(argv[1]) == "--write") {
+    testing::writeFile(argv[2], plantedBuffer(std::stoul(argv[3]) << 20, 4000, 1));
+    return 0;
+  }
   const std::size_t mib = argc > 1 ? std::stoul(argv[1]) : 512;
   const PictureKinds kinds = testing::shippedKinds();
   const std::string buf = plantedBuffer(mib << 20, 4000, 1);

@@ -57,7 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"MissingSection", "[s]\nk=v\n", "t", "k", std::nullopt},
         ReadCase{"MissingKey", "[s]\nk=v\n", "s", "j", std::nullopt},
         ReadCase{"Utf8Bom", "\xEF\xBB\xBF[s]\nk=v\n", "s", "k", "v"},
-        ReadCase{"Utf8BomInvalidBytes", "\xEF\xBB\xBF[s]\nk=a\xFF\xC3" "b\n", "s", "k", "a\uFFFD\uFFFDb"},
+        ReadCase{"Utf8BomInvalidBytes", "\xEF\xBB\xBF[s]\nk=a\xFF\xC3" "b\xFD\x80" "c\xED\xA0\x80" "d\n", "s", "k",
+                 "a\uFFFD\uFFFDb\uFFFD\uFFFDc\uFFFD\uFFFD\uFFFDd"},
         ReadCase{"Utf16LeBom", std::string("\xFF\xFE[\0s\0]\0\n\0k\0=\0v\0\n\0", 18), "s", "k", "v"},
         ReadCase{"Utf16BeBom", std::string("\xFE\xFF\0[\0s\0]\0\n\0k\0=\0v\0\n", 18), "s", "k", "v"}),
     [](const auto& info) { return std::string(info.param.name); });

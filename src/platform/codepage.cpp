@@ -54,17 +54,48 @@ std::string convert(std::string_view in, const char* from, const char* to,
   return out;
 }
 
-bool isValidUtf8(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (n == 0 || n > s.size() - i) return false;
-    for (std::size_t k = 1; k < n; ++k)
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    i += n;
+// Length of the well-formed UTF-8 character at s[i] (RFC 3629: no overlong forms, no surrogates,
+// nothing above U+10FFFF), or 0 when the bytes there are not one.
+std::size_t wellFormedLength(std::string_view s, std::size_t i) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) return 1;
+  std::size_t n;
+  unsigned char lo = 0x80, hi = 0xBF;  // the allowed range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) n = 2;
+  else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
   }
-  return true;
+  if (n > s.size() - i) return 0;
+  const auto second = static_cast<unsigned char>(s[i + 1]);
+  if (second < lo || second > hi) return 0;
+  for (std::size_t k = 2; k < n; ++k)
+    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+  return n;
+}
+
+// UTF-8 with every byte that does not start a well-formed character replaced by U+FFFD.
+std::string wellFormedUtf8(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t n = wellFormedLength(s, i);
+    if (n == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      out.append(s.substr(i, n));
+      i += n;
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -108,7 +139,7 @@ std::string localeToUtf8(std::string_view bytes) {
 std::string charsetToUtf8(std::string_view bytes, const char* charset) {
   // Text that claims to be UTF-8 (a byte-order mark says so) is checked: the rest of the program
   // relies on it being UTF-8 once converted.
-  if (sameCharset(charset, "UTF-8") && isValidUtf8(bytes)) return std::string(bytes);
+  if (sameCharset(charset, "UTF-8")) return wellFormedUtf8(bytes);
   return convert(bytes, charset, "UTF-8", "\xEF\xBF\xBD", false);
 }
 

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# The whole command on a 512 MiB file from the page cache, in one run: cat, falcet-cli export and
+# scalpel in preview mode given the shipped kinds' markers as header signatures. Best of three for
+# each, with peak resident memory. Usage: bench/whole_export.sh BUILD_DIR [MIB]
+set -euo pipefail
+build=$1
+mib=${2:-512}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$build/bench/falcet_bench" --write "$work/big.exe" "$mib"
+cat "$work/big.exe" > /dev/null
+
+best() {  # best LABEL COMMAND...: prints the best wall time of three runs and the peak resident
+  local label=$1 best_t= best_m=
+  shift
+  for _ in 1 2 3; do
+    rm -rf "$work/scalpel-out"
+    /usr/bin/time -f '%e %M' -o "$work/time" "$@" > /dev/null 2>&1
+    read -r t m < "$work/time"
+    if [ -z "$best_t" ] || [ "$(echo "$t < $best_t" | bc)" = 1 ]; then best_t=$t best_m=$m; fi
+  done
+  printf '%-28s %6s s  %8s KB\n' "$label" "$best_t" "$best_m"
+  echo "$best_t" > "$work/t.$label"
+}
+
+best cat cat "$work/big.exe"
+best falcet-cli "$build/falcet-cli" export --kind vb-exe "$work/big.exe"
+if command -v scalpel > /dev/null; then
+  # One rule per kind: its marker as the header, no footer, pictures up to 1 MB.
+  "$build/falcet-cli" kinds | while IFS=$'\t' read -r _ name hex _; do
+    [ -n "$hex" ] || continue
+    printf '%s\ty\t1000000\t%s\n' "${name//./_}" "$(echo "$hex" | sed 's/../\\x&/g')"
+  done > "$work/scalpel.conf"
+  best scalpel-p scalpel -p -c "$work/scalpel.conf" -o "$work/scalpel-out" "$work/big.exe"
+fi
+cat_t=$(cat "$work/t.cat") cli_t=$(cat "$work/t.falcet-cli")
+echo "falcet-cli / cat: $(echo "scale=2; $cli_t / $cat_t" | bc)"
+[ -f "$work/t.scalpel-p" ] && echo "scalpel -p / falcet-cli: $(echo "scale=1; $(cat "$work/t.scalpel-p") / $cli_t" | bc)"
+wc -l < "$work/big.exe.pic.log" | sed 's/^/pictures exported: /'
