@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The whole command on a 512 MiB file from the page cache, in one run: cat, falcet-cli export and
-# scalpel in preview mode given the shipped kinds' markers as header signatures. Best of three for
+# scalpel in preview mode given the shipped kinds' markers as header signatures. Best of five for
 # each, with peak resident memory. Usage: bench/whole_export.sh BUILD_DIR [MIB]
 set -euo pipefail
 build=$1
@@ -10,16 +10,18 @@ trap 'rm -rf "$work"' EXIT
 "$build/bench/falcet_bench" --write "$work/big.exe" "$mib"
 cat "$work/big.exe" > /dev/null
 
-best() {  # best LABEL COMMAND...: prints the best wall time of three runs and the peak resident
-  local label=$1 best_t= best_m=
+best() {  # best LABEL COMMAND...: the best wall time of five runs (ms resolution), peak resident
+  local label=$1 best_t= t
   shift
-  for _ in 1 2 3; do
+  TIMEFORMAT=%R
+  for _ in 1 2 3 4 5; do
     rm -rf "$work/scalpel-out"
-    /usr/bin/time -f '%e %M' -o "$work/time" "$@" > /dev/null 2>&1
-    read -r t m < "$work/time"
-    if [ -z "$best_t" ] || [ "$(echo "$t < $best_t" | bc)" = 1 ]; then best_t=$t best_m=$m; fi
+    t=$( { time "$@" > /dev/null 2>&1; } 2>&1 )
+    if [ -z "$best_t" ] || [ "$(echo "$t < $best_t" | bc)" = 1 ]; then best_t=$t; fi
   done
-  printf '%-28s %6s s  %8s KB\n' "$label" "$best_t" "$best_m"
+  rm -rf "$work/scalpel-out"
+  /usr/bin/time -f '%M' -o "$work/mem" "$@" > /dev/null 2>&1
+  printf '%-12s %7s s  %8s KB\n' "$label" "$best_t" "$(cat "$work/mem")"
   echo "$best_t" > "$work/t.$label"
 }
 

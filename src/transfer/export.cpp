@@ -1,9 +1,6 @@
 #include "transfer/export.hpp"
 
 #include <cerrno>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -88,73 +85,9 @@ bool readAt(int fd, std::int64_t offset, unsigned char* out, std::size_t size) {
   return true;
 }
 
-// Reads one piece of the source on a thread of its own while the previous piece is scanned.
-class PieceReader {
- public:
-  explicit PieceReader(int fd) : m_fd(fd), m_thread([this] { run(); }) {}
-  PieceReader(const PieceReader&) = delete;
-  PieceReader& operator=(const PieceReader&) = delete;
-  ~PieceReader() {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_quit = true;
-    }
-    m_wake.notify_all();
-    m_thread.join();  // a read under way ends first
-  }
-
-  void start(std::int64_t offset, unsigned char* out, std::size_t size) {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_offset = offset;
-      m_out = out;
-      m_size = size;
-      m_pending = true;
-      m_done = false;
-    }
-    m_wake.notify_all();
-  }
-
-  bool wait() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_wake.wait(lock, [this] { return m_done; });
-    return m_ok;
-  }
-
- private:
-  void run() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    for (;;) {
-      m_wake.wait(lock, [this] { return m_pending || m_quit; });
-      if (m_quit) return;
-      m_pending = false;
-      const std::int64_t offset = m_offset;
-      unsigned char* out = m_out;
-      const std::size_t size = m_size;
-      lock.unlock();
-      const bool ok = readAt(m_fd, offset, out, size);
-      lock.lock();
-      m_ok = ok;
-      m_done = true;
-      m_wake.notify_all();
-    }
-  }
-
-  int m_fd;
-  std::mutex m_mutex;
-  std::condition_variable m_wake;
-  std::int64_t m_offset = 0;
-  unsigned char* m_out = nullptr;
-  std::size_t m_size = 0;
-  bool m_pending = false, m_done = true, m_ok = true, m_quit = false;
-  std::thread m_thread;
-};
-
-// The scan of a large source read in pieces into two reused buffers, with the same result as
+// The scan of a large source read in pieces into one reused buffer, with the same result as
 // the scan of the whole file in memory: each piece holds its candidate positions and every byte
 // the kinds may read for them; a picture that reaches outside the piece is read on its own.
-// While one piece is scanned the next one is read, on the guess that the scan ends the piece
-// where it planned to (a picture reaching past it makes the scan read afresh where it goes on).
 // False when the file could not be read through (it then changed or failed under us).
 bool scanInPieces(int fd, std::int32_t size, const PictureKinds& kinds, bool delphi,
                   const MarkerFilter& filter, std::size_t pieceSize, ExportRun& run) {
@@ -166,47 +99,19 @@ bool scanInPieces(int fd, std::int32_t size, const PictureKinds& kinds, bool del
         0, std::min<std::int64_t>(static_cast<std::int64_t>(size) -
                                       static_cast<std::int64_t>(filter.longestMarker()) + 1,
                                   static_cast<std::int64_t>(size) - 2));
-  struct Window {
-    std::int64_t start = 0, end = 0, candidatesEnd = 0;
-  };
-  auto windowAt = [&](std::int64_t from) {
-    Window w;
-    w.candidatesEnd = std::min<std::int64_t>(last + 1, from + static_cast<std::int64_t>(pieceSize));
-    w.start = std::max<std::int64_t>(0, from - reach.before);
-    w.end = std::min<std::int64_t>(size, w.candidatesEnd + reach.after + 1);
-    return w;
-  };
-  const std::size_t capacity = pieceSize + static_cast<std::size_t>(reach.before + reach.after) + 2;
-  std::vector<unsigned char> buffers[2] = {std::vector<unsigned char>(capacity),
-                                           std::vector<unsigned char>(capacity)};
+  std::vector<unsigned char> piece(pieceSize + static_cast<std::size_t>(reach.before + reach.after) + 2);
   std::vector<unsigned char> picture;
-  PieceReader reader(fd);  // after the buffers, so that it stops before they go
-  bool readOk = true, prefetched = false;
-  Window next;
-  int current = 0;
+  bool readOk = true;
   std::int64_t pos = 0;
   while (pos <= last && readOk) {
-    const Window w = windowAt(pos);
-    bool have = false;
-    if (prefetched) {
-      prefetched = false;
-      if (!reader.wait()) return false;
-      if (next.start == w.start && next.end == w.end) {
-        current ^= 1;
-        have = true;
-      }
-    }
-    const unsigned char* window = buffers[current].data();
-    if (!have && !readAt(fd, w.start, buffers[current].data(), static_cast<std::size_t>(w.end - w.start)))
-      return false;
-    if (w.candidatesEnd <= last) {
-      next = windowAt(w.candidatesEnd);
-      reader.start(next.start, buffers[current ^ 1].data(), static_cast<std::size_t>(next.end - next.start));
-      prefetched = true;
-    }
+    const std::int64_t candidatesEnd = std::min<std::int64_t>(last + 1, pos + static_cast<std::int64_t>(pieceSize));
+    const std::int64_t windowStart = std::max<std::int64_t>(0, pos - reach.before);
+    const std::int64_t windowEnd = std::min<std::int64_t>(size, candidatesEnd + reach.after + 1);
+    const unsigned char* window = piece.data();
+    if (!readAt(fd, windowStart, piece.data(), static_cast<std::size_t>(windowEnd - windowStart))) return false;
     auto fetch = [&](std::int32_t start, std::int32_t length) -> const unsigned char* {
-      if (start >= w.start && static_cast<std::int64_t>(start) + length <= w.end)
-        return window + (start - w.start);
+      if (start >= windowStart && static_cast<std::int64_t>(start) + length <= windowEnd)
+        return window + (start - windowStart);
       picture.resize(static_cast<std::size_t>(length));
       if (!readAt(fd, start, picture.data(), picture.size())) {
         readOk = false;
@@ -214,19 +119,19 @@ bool scanInPieces(int fd, std::int32_t size, const PictureKinds& kinds, bool del
       }
       return picture.data();
     };
-    while (pos < w.candidatesEnd && readOk) {
+    while (pos < candidatesEnd && readOk) {
       if (pos < fastEnd) {
-        const std::int64_t to = std::min(fastEnd, w.candidatesEnd);
-        pos = w.start + static_cast<std::int64_t>(filter.next(window, static_cast<std::size_t>(pos - w.start),
-                                                               static_cast<std::size_t>(to - w.start)));
+        const std::int64_t to = std::min(fastEnd, candidatesEnd);
+        pos = windowStart + static_cast<std::int64_t>(filter.next(
+                                window, static_cast<std::size_t>(pos - windowStart),
+                                static_cast<std::size_t>(to - windowStart)));
         if (pos >= to) continue;
       }
-      auto m = testPosition(window, w.start, size, kinds, delphi, static_cast<std::int32_t>(pos));
+      auto m = testPosition(window, windowStart, size, kinds, delphi, static_cast<std::int32_t>(pos));
       const std::int64_t skip = m ? run.ExportAt(*m, fetch) : 0;
       pos += skip + 1;
     }
   }
-  if (prefetched) readOk = reader.wait() && readOk;
   return readOk;
 }
 
