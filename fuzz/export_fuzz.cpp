@@ -1,0 +1,77 @@
+// Export read in pieces against export with the whole file in memory, on arbitrary kind tables,
+// sources and piece sizes: the logs and the picture files must be the same.
+
+#include <clocale>
+#include <cstdint>
+#include <filesystem>
+
+#include "fuzz_support.hpp"
+#include "platform/message_sink.hpp"
+#include "transfer/export.hpp"
+#include "transfer/session.hpp"
+
+using namespace falcet;
+
+namespace {
+
+struct QuietSink : MessageSink {
+  int show(std::string_view, std::string_view, MessageKind) override { return kButtonOk; }
+};
+
+// The log with the source's name taken out, then every picture file's bytes.
+std::string exportWith(const PictureKinds& kinds, std::int32_t sourceKind, const std::string& bytes,
+                       const std::string& name, std::size_t pieceSize) {
+  const std::string path = (fuzz::scratchFolder() / name).string();
+  fuzz::writeFileBytes(path, bytes);
+  Session session;
+  session.pictureKinds = kinds;
+  session.SourceKind = sourceKind;
+  QuietSink sink;
+  std::string typed = path;
+  const bool ok = ExportPictures(session, typed, sink, ExportReading{pieceSize});
+  std::string log = fuzz::readFileBytes(path + ".pic.log");
+  std::string result = ok ? "ok\n" : "failed\n";
+  for (std::size_t at = 0; (at = log.find(path, at)) != std::string::npos; at += path.size()) {
+    const std::size_t end = log.find("\r\n", at);
+    result += fuzz::readFileBytes(log.substr(at, end - at)) + "|";
+  }
+  for (std::size_t at; (at = log.find(name)) != std::string::npos;) log.replace(at, name.size(), "SRC");
+  return log + "#" + result;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  std::setlocale(LC_ALL, "C.UTF-8");
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::clearScratch();
+  fuzz::InputReader in(data, size);
+  const std::uint8_t head = in.u8();
+  const std::int32_t sourceKind = head & 3;
+  const std::size_t kindCount = 1 + (head >> 2) % 4;
+  const std::size_t pieceSize = 1 + in.u8() % 96;
+  PictureKinds kinds;
+  for (std::size_t i = 0; i < kindCount; ++i) {
+    PictureKind k;
+    k.Name = "k" + std::to_string(i);
+    k.FileHandleMark = in.bytes(in.u8() % 6);
+    k.FilePosFix = in.s8();
+    k.BinFileLenPos = in.s8();
+    const std::uint8_t flags = in.u8();
+    k.FileLenPos = (flags & 1) ? in.s8() : 0;
+    k.DfmBlockLenPos = (flags & 2) ? in.s8() : 0;
+    k.DfmBlockLenFix = (flags & 4) ? in.s8() : 0;
+    k.BinFileLenFix = (flags & 8) ? in.s8() : 0;
+    k.FileExt = (flags & 16) ? "*" : "bin";
+    kinds.push_back(std::move(k));
+  }
+  const std::string bytes = in.rest();
+  if (bytes.empty()) return 0;
+  const std::string whole = exportWith(kinds, sourceKind, bytes, "whole.bin", 0);
+  const std::string pieces = exportWith(kinds, sourceKind, bytes, "pieces.bin", pieceSize);
+  fuzz::check(whole == pieces, "export in pieces differs from export of the whole file");
+  return 0;
+}
