@@ -54,20 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t kindCount = 1 + (head >> 2) % 4;
   const std::size_t pieceSize = 1 + in.u8() % 96;
   PictureKinds kinds;
-  for (std::size_t i = 0; i < kindCount; ++i) {
-    PictureKind k;
-    k.Name = "k" + std::to_string(i);
-    k.FileHandleMark = in.bytes(in.u8() % 6);
-    k.FilePosFix = in.s8();
-    k.BinFileLenPos = in.s8();
-    const std::uint8_t flags = in.u8();
-    k.FileLenPos = (flags & 1) ? in.s8() : 0;
-    k.DfmBlockLenPos = (flags & 2) ? in.s8() : 0;
-    k.DfmBlockLenFix = (flags & 4) ? in.s8() : 0;
-    k.BinFileLenFix = (flags & 8) ? in.s8() : 0;
-    k.FileExt = (flags & 16) ? "*" : "bin";
-    kinds.push_back(std::move(k));
-  }
+  for (std::size_t i = 0; i < kindCount; ++i) kinds.push_back(fuzz::readKind(in, i, 5));
   const std::string bytes = in.rest();
   if (bytes.empty()) return 0;
   const std::string whole = exportWith(kinds, sourceKind, bytes, "whole.bin", 0);

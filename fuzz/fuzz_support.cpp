@@ -47,4 +47,19 @@ void writeFileBytes(const std::filesystem::path& path, std::string_view bytes) {
   if (!out) fail("cannot write a scratch file");
 }
 
+PictureKind readKind(InputReader& in, std::size_t index, std::size_t maxMarker) {
+  PictureKind k;
+  k.Name = "k" + std::to_string(index);
+  k.FileHandleMark = in.bytes(in.u8() % (maxMarker + 1));
+  k.FilePosFix = in.s8();
+  k.BinFileLenPos = in.s8();
+  const std::uint8_t flags = in.u8();
+  k.FileLenPos = (flags & 1) ? in.s8() : 0;
+  k.DfmBlockLenPos = (flags & 2) ? in.s8() : 0;
+  k.DfmBlockLenFix = (flags & 4) ? in.s8() : 0;
+  k.BinFileLenFix = (flags & 8) ? in.s8() : 0;
+  k.FileExt = (flags & 16) ? "*" : "bin";
+  return k;
+}
+
 }  // namespace falcet::fuzz

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "transfer/picture_kind.hpp"
+
 namespace falcet::fuzz {
 
 // Stops the run with a message; libFuzzer keeps the input that got here.
@@ -52,5 +54,9 @@ class InputReader {
   std::size_t m_size;
   std::size_t m_pos = 0;
 };
+
+// One picture kind from the input: a marker of up to maxMarker bytes, signed offsets and fixes
+// (each optional one behind a flag bit), the extension "bin" or "*".
+PictureKind readKind(InputReader& in, std::size_t index, std::size_t maxMarker);
 
 }  // namespace falcet::fuzz

@@ -26,20 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool delphi = head & 0x80;
   const std::size_t kindCount = 1 + head % 8;
   PictureKinds kinds;
-  for (std::size_t i = 0; i < kindCount; ++i) {
-    PictureKind k;
-    k.Name = "k" + std::to_string(i);
-    k.FileHandleMark = in.bytes(in.u8() % 13);
-    k.FilePosFix = in.s8();
-    k.BinFileLenPos = in.s8();
-    const std::uint8_t flags = in.u8();
-    k.FileLenPos = (flags & 1) ? in.s8() : 0;
-    k.DfmBlockLenPos = (flags & 2) ? in.s8() : 0;
-    k.DfmBlockLenFix = (flags & 4) ? in.s8() : 0;
-    k.BinFileLenFix = (flags & 8) ? in.s8() : 0;
-    k.FileExt = "bin";
-    kinds.push_back(std::move(k));
-  }
+  for (std::size_t i = 0; i < kindCount; ++i) kinds.push_back(fuzz::readKind(in, i, 12));
   const std::string buffer = in.rest();
   const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
   const auto n = static_cast<std::int32_t>(buffer.size());
