@@ -25,6 +25,7 @@ using testing::icoImage;
 using testing::jpegImage;
 using testing::peFile;
 using testing::readFile;
+using testing::shellQuoted;
 using testing::TempDir;
 using testing::u32le;
 using testing::vbFormFile;
@@ -35,12 +36,6 @@ struct CliResult {
   std::string out;
   std::string err;
 };
-
-std::string shellQuoted(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
 
 // Runs falcet-cli with args (already quoted for the shell); stderr goes through a folder of its own,
 // so that a test may lock the folder of the source.

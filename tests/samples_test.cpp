@@ -160,12 +160,6 @@ std::string findProgram(const std::string& name) {
   return {};
 }
 
-std::string shellQuoted(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
 std::string toHex(const std::string& bytes) {
   static const char digits[] = "0123456789ABCDEF";
   std::string out;
@@ -286,8 +280,8 @@ std::string reencode(const std::string& convert, const std::string& picture, boo
   else if (ext == "ico") options = larger ? "-type TrueColorAlpha" : "-colors 2";
   else return {};
   const std::string out = picture + ".new." + ext;
-  const std::string command = shellQuoted(convert) + " " + shellQuoted(picture + "[0]") + " " + options + " " +
-                              format + ":" + shellQuoted(out) + " > /dev/null 2>&1";
+  const std::string command = testing::shellQuoted(convert) + " " + testing::shellQuoted(picture + "[0]") + " " + options + " " +
+                              format + ":" + testing::shellQuoted(out) + " > /dev/null 2>&1";
   if (std::system(command.c_str()) != 0 || !fs::exists(out)) return {};
   std::string bytes = testing::readFile(out);
   const auto old = fs::file_size(picture);
@@ -304,8 +298,8 @@ std::string buildDfmConverter(const std::string& fpc, const testing::TempDir& di
                      "  o := TFileStream.Create(ParamStr(2), fmCreate);\n"
                      "  ObjectResourceToText(i, o);\n  o.Free; i.Free;\nend.\n");
   const std::string exe = dir.file("dfm2txt");
-  const std::string command = shellQuoted(fpc) + " -o" + shellQuoted(exe) + " -FE" + shellQuoted(dir.path().string()) +
-                              " " + shellQuoted(source) + " > " + shellQuoted(dir.file("fpc.out")) + " 2>&1";
+  const std::string command = testing::shellQuoted(fpc) + " -o" + testing::shellQuoted(exe) + " -FE" + testing::shellQuoted(dir.path().string()) +
+                              " " + testing::shellQuoted(source) + " > " + testing::shellQuoted(dir.file("fpc.out")) + " 2>&1";
   if (std::system(command.c_str()) != 0) {
     ADD_FAILURE() << "fpc could not build the converter:\n" << testing::readFile(dir.file("fpc.out"));
     return {};
@@ -337,7 +331,7 @@ TEST_F(Samples, ReencodedPicturesGoBackIn) {
       importAndCheck(file, run.session, run.entries, run.original, run.copy, edited, true);
       if (run.session.SourceKind != kDelphiDfm || dfmToText.empty()) continue;
       const std::string text = run.copy + ".txt";
-      ASSERT_EQ(std::system((shellQuoted(dfmToText) + " " + shellQuoted(run.copy) + " " + shellQuoted(text) +
+      ASSERT_EQ(std::system((testing::shellQuoted(dfmToText) + " " + testing::shellQuoted(run.copy) + " " + testing::shellQuoted(text) +
                              " > /dev/null 2>&1").c_str()), 0)
           << file << ": the rebuilt .dfm does not convert to text";
       std::string hex;

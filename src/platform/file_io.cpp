@@ -58,6 +58,19 @@ std::int64_t readAll(int fd, void* data, std::size_t size) {
   return static_cast<std::int64_t>(got);
 }
 
+bool readAllAt(int fd, std::int64_t offset, void* data, std::size_t size) {
+  char* p = static_cast<char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::pread(fd, p, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    offset += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 bool writeWholeFile(const std::filesystem::path& path, std::string_view data) {
   // Written over from the start, then cut to the new length. Emptying with O_TRUNC first would
   // do the same, but some file systems (ext4) then flush the file on close, which costs a disk

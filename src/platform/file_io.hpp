@@ -43,6 +43,10 @@ class FileDescriptor {
 // or -1 on error.
 [[nodiscard]] std::int64_t readAll(int fd, void* data, std::size_t size);
 
+// Reads exactly size bytes at offset (pread, looping over short reads). False on an error or when
+// the file ends first (errno kept on an error).
+[[nodiscard]] bool readAllAt(int fd, std::int64_t offset, void* data, std::size_t size);
+
 // Creates or empties the file and writes exactly data into it. False on any failure, errno kept.
 [[nodiscard]] bool writeWholeFile(const std::filesystem::path& path, std::string_view data);
 

@@ -72,19 +72,6 @@ class ExportRun {
   int m_firstError = 0;
 };
 
-// Reads exactly size bytes at offset; false on an error or a short read (the file shrank).
-bool readAt(int fd, std::int64_t offset, unsigned char* out, std::size_t size) {
-  while (size > 0) {
-    const ssize_t got = ::pread(fd, out, size, static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    out += got;
-    offset += got;
-    size -= static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
 // The scan of a large source read in pieces into one reused buffer, with the same result as
 // the scan of the whole file in memory: each piece holds its candidate positions and every byte
 // the kinds may read for them; a picture that reaches outside the piece is read on its own.
@@ -108,12 +95,12 @@ bool scanInPieces(int fd, std::int32_t size, const PictureKinds& kinds, bool del
     const std::int64_t windowStart = std::max<std::int64_t>(0, pos - reach.before);
     const std::int64_t windowEnd = std::min<std::int64_t>(size, candidatesEnd + reach.after + 1);
     const unsigned char* window = piece.data();
-    if (!readAt(fd, windowStart, piece.data(), static_cast<std::size_t>(windowEnd - windowStart))) return false;
+    if (!readAllAt(fd, windowStart, piece.data(), static_cast<std::size_t>(windowEnd - windowStart))) return false;
     auto fetch = [&](std::int32_t start, std::int32_t length) -> const unsigned char* {
       if (start >= windowStart && static_cast<std::int64_t>(start) + length <= windowEnd)
         return window + (start - windowStart);
       picture.resize(static_cast<std::size_t>(length));
-      if (!readAt(fd, start, picture.data(), picture.size())) {
+      if (!readAllAt(fd, start, picture.data(), picture.size())) {
         readOk = false;
         return nullptr;
       }

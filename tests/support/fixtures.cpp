@@ -127,6 +127,12 @@ std::string peFile(std::string_view firstSection, std::uint16_t sections, const 
   return s;
 }
 
+std::string shellQuoted(const std::string& text) {
+  std::string q = "'";
+  for (char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
 PictureKinds shippedKinds() {
   IniFile ini(".", "test");
   ini.useFile(FALCET_SHIPPED_INI);

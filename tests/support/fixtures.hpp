@@ -41,6 +41,9 @@ std::string peFile(std::string_view firstSection, std::uint16_t sections, const 
 PictureKinds shippedKinds();
 
 void writeFile(const std::filesystem::path& path, std::string_view bytes);
+
+// A text quoted for the shell (single quotes).
+std::string shellQuoted(const std::string& text);
 std::string readFile(const std::filesystem::path& path);
 
 class TempDir {
