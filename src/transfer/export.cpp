@@ -80,12 +80,7 @@ bool scanInPieces(int fd, std::int32_t size, const PictureKinds& kinds, bool del
                   const MarkerFilter& filter, std::size_t pieceSize, ExportRun& run) {
   const ReadReach reach = readReach(kinds, delphi);
   const std::int64_t last = static_cast<std::int64_t>(size) - 2;
-  std::int64_t fastEnd = 0;
-  if (filter.enabled())
-    fastEnd = std::max<std::int64_t>(
-        0, std::min<std::int64_t>(static_cast<std::int64_t>(size) -
-                                      static_cast<std::int64_t>(filter.longestMarker()) + 1,
-                                  static_cast<std::int64_t>(size) - 2));
+  const std::int64_t fastEnd = filterEnd(filter, size);
   std::vector<unsigned char> piece(pieceSize + static_cast<std::size_t>(reach.before + reach.after) + 2);
   std::vector<unsigned char> picture;
   bool readOk = true;
@@ -106,18 +101,8 @@ bool scanInPieces(int fd, std::int32_t size, const PictureKinds& kinds, bool del
       }
       return picture.data();
     };
-    while (pos < candidatesEnd && readOk) {
-      if (pos < fastEnd) {
-        const std::int64_t to = std::min(fastEnd, candidatesEnd);
-        pos = windowStart + static_cast<std::int64_t>(filter.next(
-                                window, static_cast<std::size_t>(pos - windowStart),
-                                static_cast<std::size_t>(to - windowStart)));
-        if (pos >= to) continue;
-      }
-      auto m = testPosition(window, windowStart, size, kinds, delphi, static_cast<std::int32_t>(pos));
-      const std::int64_t skip = m ? run.ExportAt(*m, fetch) : 0;
-      pos += skip + 1;
-    }
+    pos = scanRange(window, windowStart, size, kinds, delphi, filter, fastEnd, pos, candidatesEnd,
+                    [&](const ScanMatch& m) { return run.ExportAt(m, fetch); });
   }
   return readOk;
 }
@@ -144,22 +129,18 @@ bool ExportPictures(Session& session, std::string& path, MessageSink& sink, Expo
   const ReadReach reach = readReach(session.pictureKinds, delphi);
   const bool boundedReach = reach.before <= kPieceReachLimit && reach.after <= kPieceReachLimit;
   const std::size_t pieceSize = reading.pieceSize ? reading.pieceSize : kPieceSize;
-  FileDescriptor pieces;
-  std::int32_t piecesSize = 0;
-  if (boundedReach && !openSource(path, pieces, piecesSize)) {
+  FileDescriptor sourceFd;
+  std::int32_t sourceSize = 0;
+  session.source.SourceBytes.reset();
+  session.source.SourceSize = 0;
+  bool opened = openSource(path, sourceFd, sourceSize);
+  const bool inPieces =
+      opened && boundedReach && (reading.pieceSize != 0 || sourceSize >= kPieceThreshold);
+  if (inPieces) session.source.SourceSize = sourceSize;
+  else if (opened) opened = readOpenedSource(sourceFd, sourceSize, session.source);
+  if (!opened) {
     sink.show(texts::kReadFileError, kAppTitle, MessageKind::Error);
     return false;
-  }
-  const bool inPieces = boundedReach && (reading.pieceSize != 0 || piecesSize >= kPieceThreshold);
-  if (inPieces) {
-    session.source.SourceBytes.reset();
-    session.source.SourceSize = piecesSize;
-  } else {
-    (void)pieces.close();
-    if (!LoadSource(path, session.source)) {
-      sink.show(texts::kReadFileError, kAppTitle, MessageKind::Error);
-      return false;
-    }
   }
   FileDescriptor log(
       ::open(nativePath(logPath).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
@@ -175,10 +156,10 @@ bool ExportPictures(Session& session, std::string& path, MessageSink& sink, Expo
                       ListValue(texts::kExportFilesHeader)});
   const MarkerFilter filter(session.pictureKinds);
   if (inPieces) {
-    const bool readThrough = scanInPieces(pieces.get(), piecesSize, session.pictureKinds, delphi,
+    const bool readThrough = scanInPieces(sourceFd.get(), sourceSize, session.pictureKinds, delphi,
                                           filter, pieceSize, run);
     struct stat st {};
-    if (!readThrough || ::fstat(pieces.get(), &st) != 0 || st.st_size != piecesSize) {
+    if (!readThrough || ::fstat(sourceFd.get(), &st) != 0 || st.st_size != sourceSize) {
       // The source changed or failed while it was read: its log stays empty.
       session.PictureCounter = 0;
       sink.show(texts::kReadFileError, kAppTitle, MessageKind::Error);

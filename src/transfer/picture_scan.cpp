@@ -65,6 +65,14 @@ std::optional<ScanMatch> testPosition(const unsigned char* bytes, std::int64_t b
   return std::nullopt;
 }
 
+std::int64_t filterEnd(const MarkerFilter& filter, std::int32_t size) {
+  if (!filter.enabled()) return 0;
+  const std::int64_t end = std::min<std::int64_t>(
+      static_cast<std::int64_t>(size) - static_cast<std::int64_t>(filter.longestMarker()) + 1,
+      static_cast<std::int64_t>(size) - 2);
+  return std::max<std::int64_t>(end, 0);
+}
+
 ReadReach readReach(const PictureKinds& kinds, bool delphiBlockTest) {
   ReadReach r;
   auto take = [&](std::int64_t from, std::int64_t to) {

@@ -61,31 +61,39 @@ class MarkerFilter {
   unsigned char m_table[3][256] = {};
 };
 
-// Scans positions 0 .. size - 2 in order. For each match, onMatch(match) returns how many bytes
-// the scan skips beyond the usual step of one (length - 1 after an exported picture, else 0).
+// The first position at which the filter may no longer be used: from there on the longest
+// marker could run past the end, which the test of each position must see for itself.
+[[nodiscard]] std::int64_t filterEnd(const MarkerFilter& filter, std::int32_t size);
+
+// Scans positions pos .. to - 1 of a file of size bytes, of which bytes holds the part from
+// offset base on (every byte the kinds may read for those positions, and up to to + 1). For each
+// match, onMatch(match) returns how many bytes the scan skips beyond the usual step of one. Returns
+// the position where the scan goes on (to, or past it after a picture).
+template <typename OnMatch>
+std::int64_t scanRange(const unsigned char* bytes, std::int64_t base, std::int32_t size,
+                       const PictureKinds& kinds, bool delphiBlockTest, const MarkerFilter& filter,
+                       std::int64_t fastEnd, std::int64_t pos, std::int64_t to, OnMatch&& onMatch) {
+  while (pos < to) {
+    if (pos < fastEnd) {
+      const std::int64_t stop = std::min(fastEnd, to);
+      pos = base + static_cast<std::int64_t>(filter.next(bytes, static_cast<std::size_t>(pos - base),
+                                                         static_cast<std::size_t>(stop - base)));
+      if (pos >= stop) continue;
+    }
+    auto m = testPosition(bytes, base, size, kinds, delphiBlockTest, static_cast<std::int32_t>(pos));
+    const std::int64_t skip = m ? static_cast<std::int64_t>(onMatch(*m)) : 0;
+    pos += skip + 1;
+  }
+  return pos;
+}
+
+// Scans positions 0 .. size - 2 of a buffer that holds the whole file, in order; onMatch as above.
 template <typename OnMatch>
 void scanPictures(const unsigned char* bytes, std::int32_t size, const PictureKinds& kinds,
                   bool delphiBlockTest, const MarkerFilter& filter, OnMatch&& onMatch) {
   if (size < 2) return;
-  const std::int64_t last = static_cast<std::int64_t>(size) - 2;
-  std::int64_t fastEnd = 0;
-  if (filter.enabled()) {
-    fastEnd = std::min<std::int64_t>(static_cast<std::int64_t>(size) -
-                                         static_cast<std::int64_t>(filter.longestMarker()) + 1,
-                                     static_cast<std::int64_t>(size) - 2);
-    if (fastEnd < 0) fastEnd = 0;
-  }
-  std::int64_t pos = 0;
-  while (pos <= last) {
-    if (pos < fastEnd) {
-      pos = static_cast<std::int64_t>(filter.next(bytes, static_cast<std::size_t>(pos),
-                                                  static_cast<std::size_t>(fastEnd)));
-      if (pos >= fastEnd) continue;
-    }
-    auto m = testPosition(bytes, size, kinds, delphiBlockTest, static_cast<std::int32_t>(pos));
-    std::int64_t skip = m ? static_cast<std::int64_t>(onMatch(*m)) : 0;
-    pos += skip + 1;
-  }
+  scanRange(bytes, 0, size, kinds, delphiBlockTest, filter, filterEnd(filter, size), 0,
+            static_cast<std::int64_t>(size) - 1, onMatch);
 }
 
 }  // namespace falcet

@@ -87,7 +87,12 @@ bool LoadSource(std::string& path, Source& source) {
   source.SourceSize = 0;
   FileDescriptor fd;
   std::int32_t fileSize = 0;
-  if (!openSource(path, fd, fileSize)) return false;
+  return openSource(path, fd, fileSize) && readOpenedSource(fd, fileSize, source);
+}
+
+bool readOpenedSource(FileDescriptor& fd, std::int32_t fileSize, Source& source) {
+  source.SourceBytes.reset();
+  source.SourceSize = 0;
   const auto size = static_cast<std::size_t>(fileSize);
   ByteBuffer buffer(size);
   if (buffer.size() != size) return false;

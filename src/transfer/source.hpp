@@ -47,6 +47,9 @@ struct Source {
 // regular file of 1 byte to 2 GiB - 1): false when it cannot be used.
 [[nodiscard]] bool openSource(std::string& path, FileDescriptor& fd, std::int32_t& size);
 
+// Reads a source opened by openSource whole into source (what LoadSource does after opening).
+[[nodiscard]] bool readOpenedSource(FileDescriptor& fd, std::int32_t size, Source& source);
+
 // Removes leading and trailing space characters.
 [[nodiscard]] std::string trimSpaces(std::string_view text);
 
