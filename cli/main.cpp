@@ -10,9 +10,9 @@
 
 #include "app/detect.hpp"
 #include "app/startup.hpp"
-#include "app/texts.hpp"
 #include "platform/codepage.hpp"
 #include "platform/program_info.hpp"
+#include "texts/texts.hpp"
 #include "transfer/export.hpp"
 #include "transfer/import.hpp"
 #include "transfer/log_reader.hpp"
@@ -39,8 +39,6 @@ class PrintSink : public MessageSink {
   }
 };
 
-constexpr const char* kKindNames[] = {"vb-exe", "vb-bin", "delphi-exe", "delphi-dfm"};
-
 std::string hex(const std::string& bytes) {
   static const char* digits = "0123456789abcdef";
   std::string out;
@@ -59,10 +57,9 @@ bool loadKinds(const std::string& settings, PictureKinds& kinds, PrintSink& sink
   return r.ok;
 }
 
-std::int32_t chooseKind(const std::string& kindOption, const std::string& sourceName) {
-  for (std::int32_t i = 0; i < 4; ++i)
-    if (kindOption == kKindNames[i]) return i;
-  return DetectSourceKind(sourceName).value_or(kVbExe);
+SourceKindValue chooseKind(const std::string& kindOption, const std::string& sourceName) {
+  if (auto k = sourceKindFromOption(kindOption)) return *k;
+  return DetectSourceKind(sourceName).value_or(SourceKindValue::VbExe);
 }
 
 }  // namespace
@@ -78,6 +75,7 @@ int main(int argc, char** argv) {
   app.set_help_flag("-h,--help", "顯示說明");
 
   std::string settings, kind, path;
+  const std::vector<std::string> kindOptions(kSourceKindOptions.begin(), kSourceKindOptions.end());
   const std::string kindHelp =
       "原始檔類型：vb-exe、vb-bin、delphi-exe、delphi-dfm；未指定時依檔名判斷（.exe 看第一個區段名稱），"
       "判斷不出時為 vb-exe";
@@ -89,13 +87,13 @@ int main(int argc, char** argv) {
   kinds->add_option("--settings", settings, settingsHelp);
 
   auto* exp = app.add_subcommand("export", "匯出原始檔中的圖像。\n例：falcet-cli export D:/a/prog.exe");
-  exp->add_option("--kind", kind, kindHelp)->check(CLI::IsMember({"vb-exe", "vb-bin", "delphi-exe", "delphi-dfm"}));
+  exp->add_option("--kind", kind, kindHelp)->check(CLI::IsMember(kindOptions));
   exp->add_option("--settings", settings, settingsHelp);
   exp->add_option("SOURCE", path, "原始檔")->required();
 
   auto* imp = app.add_subcommand("import", "依記錄檔把圖像匯入原始檔（原始檔為記錄檔名去掉 .pic.log）。\n"
                                            "例：falcet-cli import D:/a/prog.exe.pic.log");
-  imp->add_option("--kind", kind, kindHelp)->check(CLI::IsMember({"vb-exe", "vb-bin", "delphi-exe", "delphi-dfm"}));
+  imp->add_option("--kind", kind, kindHelp)->check(CLI::IsMember(kindOptions));
   imp->add_option("--settings", settings, settingsHelp);
   imp->add_option("LOG", path, "記錄檔（*.pic.log）")->required();
 
@@ -110,7 +108,7 @@ int main(int argc, char** argv) {
   PrintSink sink;
   if (*det) {
     auto k = DetectSourceKind(path);
-    std::puts(k ? kKindNames[*k] : "none");
+    std::puts(k ? std::string(sourceKindOption(*k)).c_str() : "none");
     return 0;
   }
 
@@ -131,7 +129,7 @@ int main(int argc, char** argv) {
   }
 
   if (*exp) {
-    session.SourceKind = chooseKind(kind, trimSpaces(path));
+    session.SourceKind = chooseKind(kind, std::string(trimSpaces(path)));
     return ExportPictures(session, path, sink) ? 0 : 1;
   }
 

@@ -19,7 +19,7 @@ struct QuietSink : MessageSink {
 };
 
 // The log with the source's name taken out, then every picture file's bytes.
-std::string exportWith(const PictureKinds& kinds, std::int32_t sourceKind, const std::string& bytes,
+std::string exportWith(const PictureKinds& kinds, SourceKindValue sourceKind, const std::string& bytes,
                        const std::string& name, std::size_t pieceSize) {
   const std::string path = (fuzz::scratchFolder() / name).string();
   fuzz::writeFileBytes(path, bytes);
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::clearScratch();
   fuzz::InputReader in(data, size);
   const std::uint8_t head = in.u8();
-  const std::int32_t sourceKind = head & 3;
+  const auto sourceKind = static_cast<SourceKindValue>(head & 3);
   const std::size_t kindCount = 1 + (head >> 2) % 4;
   const std::size_t pieceSize = 1 + in.u8() % 96;
   PictureKinds kinds;

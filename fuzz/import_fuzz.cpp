@@ -18,7 +18,7 @@
 #include <set>
 #include <unistd.h>
 
-#include "app/texts.hpp"
+#include "texts/texts.hpp"
 #include "fuzz_support.hpp"
 #include "platform/message_sink.hpp"
 #include "settings/ini_file.hpp"
@@ -86,10 +86,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::clearScratch();
   fuzz::InputReader in(data, size);
-  const std::int32_t sourceKind = in.u8() & 3;
+  const auto sourceKind = static_cast<SourceKindValue>(in.u8() & 3);
   const std::size_t count = in.u8() & 7;
   static const char* const kNames[] = {"s.exe", "s.frx", "s.exe", "s.dfm"};
-  const std::string sourceName = kNames[sourceKind];
+  const std::string sourceName = kNames[sourceKindIndex(sourceKind)];
 
   std::vector<Entry> entries;
   for (std::size_t i = 0; i < count; ++i) {
@@ -165,7 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The expected result, built from the old source and the pictures that went in.
   std::string expected;
-  const bool formFile = sourceKind == kVbBin || sourceKind == kDelphiDfm;
+  const bool formFile = sourceKind == SourceKindValue::VbBin || sourceKind == SourceKindValue::DelphiDfm;
   if (!formFile) {
     expected = original;
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -194,7 +194,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       fuzz::check(start + k.BinFileLenPos >= 0 && start + k.BinFileLenPos + 4 <= start + len,
                   "a length field outside the new content");
       put32(expected, start + k.BinFileLenPos, len + k.BinFileLenFix);
-      if (sourceKind == kDelphiDfm && k.DfmBlockLenPos != 0) {
+      if (sourceKind == SourceKindValue::DelphiDfm && k.DfmBlockLenPos != 0) {
         fuzz::check(start + k.DfmBlockLenPos >= 0 && start + k.DfmBlockLenPos + 4 <= start + len,
                     "a block length outside the new content");
         put32(expected, start + k.DfmBlockLenPos, len + k.DfmBlockLenFix);
@@ -202,7 +202,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       cursor = e.position + e.recorded;
     }
     expected += original.substr(static_cast<std::size_t>(cursor));
-    if (sourceKind == kDelphiDfm) {
+    if (sourceKind == SourceKindValue::DelphiDfm) {
       if (std::size_t field = dfmHeaderField(expected)) {
         const auto delta = static_cast<std::int64_t>(expected.size()) - static_cast<std::int64_t>(original.size());
         put32(expected, static_cast<std::int64_t>(field), get32(expected, field) + static_cast<std::uint32_t>(delta));

@@ -1,6 +1,7 @@
 #include "main_window.hpp"
 
 #include <QApplication>
+#include <algorithm>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
@@ -18,7 +19,7 @@
 
 #include "app/detect.hpp"
 #include "app/startup.hpp"
-#include "app/texts.hpp"
+#include "app/form_layout.hpp"
 #include "app/version.hpp"
 #include "font_fix_apply.hpp"
 #include "icons.hpp"
@@ -27,15 +28,11 @@
 #include "transfer/export.hpp"
 #include "transfer/import.hpp"
 #include "transfer/log_reader.hpp"
+#include "texts/texts.hpp"
 #include "util/list_value.hpp"
 
 namespace falcet {
 namespace {
-
-const char* kSourceFilter =
-    "程式檔(*.exe;*.dll;*.ocx)|*.exe;*.dll;*.ocx|VB窗體匯出檔(*.bin)|*.bin|DFM檔(*.dfm)|*.dfm|全部檔案(*.*)|*.*";
-const char* kLogFilter = "記錄檔(*.log)|*.log|全部檔案(*.*)|*.*";
-const char* kDialogTitle = "選擇原始案";
 
 // Twips to pixels at 96 dpi; Qt scales logical pixels for the screen.
 int px(int twips) { return qRound(twips / 15.0); }
@@ -78,91 +75,40 @@ QFont designFont() {
       m_sink(sink),
       m_openUrl(std::move(openUrl)),
       m_productName(std::move(productName)) {
-  setWindowTitle("Quendle");
+  setWindowTitle(fromUtf8(texts::kDesignCaption));
   setWindowIcon(windowIcon());
   setFont(designFont());
   setProperty(kCharsetProperty, kDesignCharset);
-  setFixedSize(px(5550), px(4725));
+  setFixedSize(px(form::kClientWidthTwips), px(form::kClientHeightTwips));
   setAcceptDrops(true);
 
-  auto label = [&](int index, const QString& text, QWidget* parent, QRect geometry, Qt::Alignment align) {
-    auto* l = new ClickLabel(text, parent, [this, index] { a_Click(index); });
-    l->setGeometry(geometry);
-    l->setAlignment(align | Qt::AlignVCenter);
-    l->setFont(designFont());
-    l->setProperty(kCharsetProperty, kDesignCharset);
-    m_a[index] = l;
-    return l;
-  };
-  auto design = [](QWidget* w) {
-    w->setFont(designFont());
-    w->setProperty(kCharsetProperty, kDesignCharset);
-  };
+  m_widgets[form::slot(form::Control::Window)] = this;
+  for (const form::ControlSpec& spec : form::kControls) createControl(spec);
 
-  label(3, "被處理檔案的格式：", this, twipsRect(360, 280, 1935, 255), Qt::AlignRight);
-  m_list = new QComboBox(this);
-  m_list->setGeometry(twipsRect(2400, 240, 2415, 300));
+  m_list = widget<QComboBox>(form::Control::KindList);
   for (std::string_view name : texts::kSourceKindNames) m_list->addItem(fromUtf8(name));
-  design(m_list);
-
-  struct Group {
-    int index;
-    const char* caption;
-    int top;
-  };
-  for (Group g : {Group{0, "圖像檔案匯出", 720}, Group{3, "圖像檔案匯入", 1800}}) {
-    auto* frame = new QGroupBox(g.caption, this);
-    frame->setGeometry(twipsRect(120, g.top, 5295, 975));
-    design(frame);
-    m_f[g.index] = frame;
-    auto* edit = new QLineEdit(frame);
-    edit->setGeometry(twipsRect(120, 400, 3975, 270));
-    design(edit);
-    m_name[g.index] = edit;
-    auto* browse = new QPushButton("…", frame);
-    browse->setGeometry(twipsRect(4080, 400, 375, 255));
-    design(browse);
-    m_browse[g.index] = browse;
-    auto* button = new QToolButton(frame);
-    button->setGeometry(twipsRect(4560, 220, 615, 615));
-    button->setIconSize(QSize(32, 32));
-    button->setIcon(g.index == 0 ? exportIcon() : importIcon());
-    button->setToolTip(g.index == 0 ? "匯出圖像" : "匯入圖像");
-    design(button);
-    (g.index == 0 ? m_export : m_import) = button;
-    const int index = g.index;
-    connect(edit, &QLineEdit::textChanged, this, [this, index] { 檔名_Change(index); });
-    connect(browse, &QPushButton::clicked, this, [this, index] { 瀏覽_Click(index); });
-  }
-  connect(m_export, &QToolButton::clicked, this, [this] { 窗體匯出_Click(); });
-  connect(m_import, &QToolButton::clicked, this, [this] { 窗體匯入_Click(); });
-  connect(m_list, &QComboBox::currentIndexChanged, this, [this] { 被處理檔案類型_Click(); });
-
-  auto* about = new QGroupBox("關於", this);
-  about->setGeometry(twipsRect(120, 2880, 5295, 1695));
-  design(about);
-  m_f[1] = about;
-  QLabel* version = label(0, "Quendle 0.90 版", about, twipsRect(240, 360, 4815, 255), Qt::AlignHCenter);
+  m_sourceName = widget<QLineEdit>(form::Control::SourceName);
+  m_logName = widget<QLineEdit>(form::Control::LogName);
+  m_export = widget<QToolButton>(form::Control::ExportButton);
+  m_import = widget<QToolButton>(form::Control::ImportButton);
+  m_export->setIcon(exportIcon());
+  m_export->setToolTip(fromUtf8(texts::kExportTip));
+  m_import->setIcon(importIcon());
+  m_import->setToolTip(fromUtf8(texts::kImportTip));
   QFont vf(QStringLiteral("無體"));
   vf.setPointSizeF(10.5);
   vf.setBold(true);
-  version->setFont(vf);
-  const QCursor hand = handCursor();
-  QLabel* home = label(1, QString("我的網頁: ") + kHomePage, about, twipsRect(240, 720, 4815, 255), Qt::AlignHCenter);
-  QLabel* forum = label(4, QString("我的論壇: ") + kForum, about, twipsRect(240, 960, 4815, 255), Qt::AlignHCenter);
-  QLabel* mail = label(2, QString("我的信箱: ") + kMail, about, twipsRect(240, 1200, 4815, 255), Qt::AlignHCenter);
-  for (QLabel* link : {home, forum, mail}) {
-    link->setCursor(hand);
-    link->setStyleSheet("color: #0645ad;");
-  }
+  m_a[0]->setFont(vf);
 
-  setTabOrder(m_name[0], m_browse[0]);
-  setTabOrder(m_browse[0], m_export);
-  setTabOrder(m_export, m_name[3]);
-  setTabOrder(m_name[3], m_browse[3]);
-  setTabOrder(m_browse[3], m_import);
-  setTabOrder(m_import, m_list);
-  m_name[0]->setFocus();
+  connect(m_sourceName, &QLineEdit::textChanged, this, [this] { 檔名_Change(0); });
+  connect(m_logName, &QLineEdit::textChanged, this, [this] { 檔名_Change(3); });
+  connect(widget<QPushButton>(form::Control::SourceBrowse), &QPushButton::clicked, this, [this] { 瀏覽_Click(0); });
+  connect(widget<QPushButton>(form::Control::LogBrowse), &QPushButton::clicked, this, [this] { 瀏覽_Click(3); });
+  connect(m_export, &QToolButton::clicked, this, [this] { 窗體匯出_Click(); });
+  connect(m_import, &QToolButton::clicked, this, [this] { 窗體匯入_Click(); });
+  connect(m_list, &QComboBox::currentIndexChanged, this, [this] { 被處理檔案類型_Click(); });
+  setTabOrderFromTable();
+  m_sourceName->setFocus();
 
   Form_Initialize();
   Form_Load();
@@ -172,33 +118,94 @@ QFont designFont() {
   }
 }
 
-QLineEdit* 主窗體::檔名(int index) const { return m_name[index]; }
-QPushButton* 主窗體::瀏覽(int index) const { return m_browse[index]; }
+void 主窗體::createControl(const form::ControlSpec& spec) {
+  QWidget* parent = m_widgets[form::slot(spec.parent)];
+  const QString caption = fromUtf8(spec.caption);
+  QWidget* w = nullptr;
+  switch (spec.type) {
+    case form::ControlType::Label:
+    case form::ControlType::LinkLabel: {
+      const int index = spec.index;
+      const QString text = spec.type == form::ControlType::LinkLabel ? fromUtf8(form::linkCaption(index)) : caption;
+      auto* l = new ClickLabel(text, parent, [this, index] { a_Click(index); });
+      const Qt::Alignment align = spec.align == form::Align::Right    ? Qt::AlignRight
+                                  : spec.align == form::Align::Center ? Qt::AlignHCenter
+                                                                      : Qt::AlignLeft;
+      l->setAlignment(align | Qt::AlignVCenter);
+      if (spec.type == form::ControlType::LinkLabel) {
+        l->setCursor(handCursor());
+        l->setStyleSheet("color: #0645ad;");
+      }
+      m_a[index] = l;
+      w = l;
+      break;
+    }
+    case form::ControlType::DropDown: w = new QComboBox(parent); break;
+    case form::ControlType::Frame: {
+      auto* frame = new QGroupBox(caption, parent);
+      m_f[spec.index] = frame;
+      w = frame;
+      break;
+    }
+    case form::ControlType::TextBox: w = new QLineEdit(parent); break;
+    case form::ControlType::Button: w = new QPushButton(caption, parent); break;
+    case form::ControlType::PictureButton: {
+      auto* button = new QToolButton(parent);
+      button->setIconSize(QSize(32, 32));
+      w = button;
+      break;
+    }
+  }
+  w->setGeometry(twipsRect(spec.left, spec.top, spec.width, spec.height));
+  w->setFont(designFont());
+  w->setProperty(kCharsetProperty, kDesignCharset);
+  m_widgets[form::slot(spec.id)] = w;
+}
+
+void 主窗體::setTabOrderFromTable() {
+  std::vector<const form::ControlSpec*> order;
+  for (const form::ControlSpec& spec : form::kControls)
+    if (spec.type != form::ControlType::Label && spec.type != form::ControlType::LinkLabel &&
+        spec.type != form::ControlType::Frame)
+      order.push_back(&spec);
+  std::sort(order.begin(), order.end(), [](auto* x, auto* y) { return x->tab < y->tab; });
+  for (std::size_t i = 1; i < order.size(); ++i)
+    setTabOrder(m_widgets[form::slot(order[i - 1]->id)], m_widgets[form::slot(order[i]->id)]);
+}
+
+QLineEdit* 主窗體::檔名(int index) const {
+  return index == 0 ? m_sourceName : index == 3 ? m_logName : nullptr;
+}
+QPushButton* 主窗體::瀏覽(int index) const {
+  const form::Control c = index == 0 ? form::Control::SourceBrowse : form::Control::LogBrowse;
+  return index == 0 || index == 3 ? static_cast<QPushButton*>(m_widgets[form::slot(c)]) : nullptr;
+}
 
 void 主窗體::Form_Initialize() { ApplyFontFix(*this, m_fonts); }
 
 void 主窗體::Form_Load() {
   const std::string version =
       versionText(m_productName.toStdString(), kVersionMajor, kVersionMinor, kVersionRevision);
-  setWindowTitle(fromUtf8(version) + " （" + kHomeHost + "）");
+  setWindowTitle(fromUtf8(version) + " （" + fromUtf8(texts::kHomeHost) + "）");
   m_a[0]->setText(fromUtf8(ReplaceText(version, "&&", "&")));
-  m_list->setCurrentIndex(m_session.SourceKind);
+  m_list->setCurrentIndex(sourceKindIndex(m_session.SourceKind));
   被處理檔案類型_Click();
 }
 
 void 主窗體::被處理檔案類型_Click() {
-  m_session.SourceKind = static_cast<std::int16_t>(m_list->currentIndex());
+  m_session.SourceKind =
+      sourceKindFromIndex(static_cast<std::int16_t>(m_list->currentIndex())).value_or(SourceKindValue::VbExe);
 }
 
 void 主窗體::檔名_Change(int index) {
   if (index == 0) {
-    if (auto kind = DetectSourceKind(m_name[0]->text().toStdString())) {
-      if (m_list->currentIndex() != *kind) m_list->setCurrentIndex(*kind);
+    if (auto kind = DetectSourceKind(m_sourceName->text().toStdString())) {
+      if (m_list->currentIndex() != sourceKindIndex(*kind)) m_list->setCurrentIndex(sourceKindIndex(*kind));
       else 被處理檔案類型_Click();
     }
   } else if (index == 3) {
-    const QString log = m_name[3]->text();
-    if (isLogFileName(log.toStdString())) m_name[0]->setText(log.left(log.size() - 8));
+    const QString log = m_logName->text();
+    if (isLogFileName(log.toStdString())) m_sourceName->setText(log.left(log.size() - 8));
   }
 }
 
@@ -207,17 +214,19 @@ void 主窗體::瀏覽_Click(int index) {
   QString file;
   QString folder;
   const bool source = index == 0;
-  if (!m_dialog.ShowOpenDialog(this, file, source ? kSourceFilter : kLogFilter, 1, folder, kDialogTitle)) return;
+  const std::string_view filter = source ? texts::kSourceFilter : texts::kLogFilter;
+  if (!m_dialog.ShowOpenDialog(this, file, fromUtf8(filter), 1, folder, fromUtf8(texts::kOpenDialogTitle)))
+    return;
   if (source) {
-    m_name[0]->setText(file);
-    m_name[3]->setText(file + ".pic.log");
-  } else if (m_name[3]) {
-    m_name[3]->setText(file);
+    m_sourceName->setText(file);
+    m_logName->setText(file + ".pic.log");
+  } else {
+    m_logName->setText(file);
   }
 }
 
 void 主窗體::窗體匯出_Click() {
-  const QString text = m_name[0]->text();
+  const QString text = m_sourceName->text();
   if (text.isEmpty()) {
     m_sink.show(texts::kEnterFileName, kAppTitle, MessageKind::Error);
     return;
@@ -229,7 +238,7 @@ void 主窗體::窗體匯出_Click() {
 }
 
 void 主窗體::窗體匯入_Click() {
-  const QString text = m_name[3]->text();
+  const QString text = m_logName->text();
   if (!isLogFileName(text.toStdString())) {
     m_sink.show(texts::kFileNameError, kAppTitle, MessageKind::Error);
     return;
@@ -240,12 +249,8 @@ void 主窗體::窗體匯入_Click() {
 }
 
 void 主窗體::a_Click(int index) {
-  switch (index) {
-    case 1: OpenUrl(kHomePage); break;
-    case 2: OpenUrl(QString("mailto:") + kMail); break;
-    case 4: OpenUrl(kForum); break;
-    default: break;
-  }
+  const std::string address = form::linkAddress(index);
+  if (!address.empty()) OpenUrl(fromUtf8(address));
 }
 
 void 主窗體::OpenUrl(const QString& address) {
@@ -261,10 +266,10 @@ void 主窗體::dragEnterEvent(QDragEnterEvent* event) {
 void 主窗體::dropEvent(QDropEvent* event) {
   const QString file = event->mimeData()->urls().front().toLocalFile();
   if (isLogFileName(file.toStdString())) {
-    m_name[3]->setText(file);
+    m_logName->setText(file);
   } else {
-    m_name[0]->setText(file);
-    m_name[3]->setText(file + ".pic.log");
+    m_sourceName->setText(file);
+    m_logName->setText(file + ".pic.log");
   }
   event->acceptProposedAction();
 }

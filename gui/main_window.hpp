@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/form_layout.hpp"
 #include "fontfix/font_fix.hpp"
 #include "open_dialog.hpp"
 #include "qt_message_sink.hpp"
@@ -18,11 +19,6 @@ class QPushButton;
 class QToolButton;
 
 namespace falcet {
-
-inline constexpr const char* kHomePage = "https://falcet.example.org/";
-inline constexpr const char* kHomeHost = "falcet.example.org";
-inline constexpr const char* kForum = "https://forum.falcet.example.org/";
-inline constexpr const char* kMail = "falcet@example.org";
 
 class 主窗體 : public QWidget {
  public:
@@ -54,6 +50,12 @@ class 主窗體 : public QWidget {
   void Form_Initialize();
   void Form_Load();
   void OpenUrl(const QString& address);
+  void createControl(const form::ControlSpec& spec);
+  void setTabOrderFromTable();
+  template <typename W>
+  W* widget(form::Control c) const {
+    return static_cast<W*>(m_widgets[form::slot(c)]);
+  }
 
   Session& m_session;
   const FontFixSettings& m_fonts;
@@ -62,11 +64,12 @@ class 主窗體 : public QWidget {
   UrlOpener m_openUrl;
   QString m_productName;
 
+  QWidget* m_widgets[form::kControlCount] = {};
   QLabel* m_a[5] = {};
-  QComboBox* m_list = nullptr;
   QGroupBox* m_f[4] = {};
-  QLineEdit* m_name[4] = {};
-  QPushButton* m_browse[4] = {};
+  QComboBox* m_list = nullptr;
+  QLineEdit* m_sourceName = nullptr;
+  QLineEdit* m_logName = nullptr;
   QToolButton* m_export = nullptr;
   QToolButton* m_import = nullptr;
 };

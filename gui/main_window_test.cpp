@@ -79,7 +79,7 @@ class MainWindowTest : public QObject {
   void startState() {
     Fixture f;
     QCOMPARE(f.window->被處理檔案類型()->currentText(), QString("VB EXE 檔"));
-    QCOMPARE(f.session.SourceKind, 0);
+    QCOMPARE(sourceKindIndex(f.session.SourceKind), 0);
     QCOMPARE(f.window->windowTitle(), QString("Falcet 0.91 版 （falcet.example.org）"));
     QCOMPARE(f.window->a(0)->text(), QString("Falcet 0.91 版"));
     QCOMPARE(f.window->被處理檔案類型()->count(), 4);
@@ -103,7 +103,7 @@ class MainWindowTest : public QObject {
     QVERIFY(f.files.lastSelected.startsWith("程式檔(*.exe;*.dll;*.ocx)"));
     QCOMPARE(f.window->檔名(0)->text(), QString("/a/b.dfm"));
     QCOMPARE(f.window->檔名(3)->text(), QString("/a/b.dfm.pic.log"));
-    QCOMPARE(f.session.SourceKind, 3);
+    QCOMPARE(sourceKindIndex(f.session.SourceKind), 3);
     QVERIFY(f.dialog->DialogConfirmedOnce());
     f.window->瀏覽_Click(3);
     QCOMPARE(f.files.lastFolder, QString());  // after a confirmed dialog, the system chooses
@@ -124,7 +124,7 @@ class MainWindowTest : public QObject {
     Fixture f;
     f.window->檔名(3)->setText("/a/b.DFM.PIC.LOG");
     QCOMPARE(f.window->檔名(0)->text(), QString("/a/b.DFM"));
-    QCOMPARE(f.session.SourceKind, 3);
+    QCOMPARE(sourceKindIndex(f.session.SourceKind), 3);
     f.window->檔名(0)->setText("keep");
     f.window->檔名(3)->setText(".pic.log");
     QCOMPARE(f.window->檔名(0)->text(), QString("keep"));
@@ -137,7 +137,7 @@ class MainWindowTest : public QObject {
     f.window->被處理檔案類型()->setCurrentIndex(1);
     f.window->檔名(0)->setText("a.exe ");
     f.window->檔名(0)->setText("a.dll");
-    QCOMPARE(f.session.SourceKind, 1);
+    QCOMPARE(sourceKindIndex(f.session.SourceKind), 1);
   }
 
   void emptyExportAsksForName() {
@@ -152,7 +152,8 @@ class MainWindowTest : public QObject {
     QTest::mouseClick(f.window->a(3), Qt::LeftButton);
     QVERIFY(f.urls.isEmpty());
     for (int i : {1, 2, 4}) QTest::mouseClick(f.window->a(i), Qt::LeftButton);
-    QCOMPARE(f.urls, (QStringList{kHomePage, QString("mailto:") + kMail, kForum}));
+    QCOMPARE(f.urls, (QStringList{"https://falcet.example.org/", "mailto:falcet@example.org",
+                                   "https://forum.falcet.example.org/"}));
   }
 
   void exportAndImportFromTheWindow() {

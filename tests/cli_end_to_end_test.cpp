@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <sstream>
 
-#include "app/texts.hpp"
+#include "texts/texts.hpp"
 #include "support/fixtures.hpp"
 
 namespace falcet {

@@ -14,7 +14,7 @@ struct DetectCase {
   const char* name;
   std::string fileName;
   std::string content;  // empty: no file is written
-  std::optional<std::int32_t> want;
+  std::optional<SourceKindValue> want;
 };
 
 class Detection : public ::testing::TestWithParam<DetectCase> {};
@@ -35,21 +35,21 @@ std::string pastTheEnd() {
 INSTANTIATE_TEST_SUITE_P(
     Names, Detection,
     ::testing::Values(
-        DetectCase{"VbText", "a.exe", peFile(".text", 3, ""), 0},
-        DetectCase{"DelphiCode", "a.EXE", peFile("CODE", 8, ""), 2},
-        DetectCase{"MixedCaseEnding", "a.Exe", peFile("CODE", 8, ""), 2},
-        DetectCase{"LowerCaseCode", "a.exe", peFile("code", 3, ""), 0},
-        DetectCase{"CodeTwo", "a.exe", peFile("CODE2", 3, ""), 0},
-        DetectCase{"ZeroSections", "a.exe", peFile("CODE", 0, ""), 0},
-        DetectCase{"TwentySections", "a.exe", peFile("CODE", 20, ""), 2},
-        DetectCase{"TwentyOneSections", "a.exe", peFile("CODE", 21, ""), 0},
-        DetectCase{"NegativeCountPasses", "a.exe", peFile("CODE", 0x8000, ""), 2},
-        DetectCase{"Missing", "gone.exe", "", 0},
-        DetectCase{"TooShort", "a.exe", peFile("CODE", 3, "").substr(0, 1022), 0},
-        DetectCase{"JustLongEnough", "a.exe", peFile("CODE", 3, "").substr(0, 1023), 2},
-        DetectCase{"HeaderPastEnd", "a.exe", pastTheEnd(), 0},
+        DetectCase{"VbText", "a.exe", peFile(".text", 3, ""), SourceKindValue::VbExe},
+        DetectCase{"DelphiCode", "a.EXE", peFile("CODE", 8, ""), SourceKindValue::DelphiExe},
+        DetectCase{"MixedCaseEnding", "a.Exe", peFile("CODE", 8, ""), SourceKindValue::DelphiExe},
+        DetectCase{"LowerCaseCode", "a.exe", peFile("code", 3, ""), SourceKindValue::VbExe},
+        DetectCase{"CodeTwo", "a.exe", peFile("CODE2", 3, ""), SourceKindValue::VbExe},
+        DetectCase{"ZeroSections", "a.exe", peFile("CODE", 0, ""), SourceKindValue::VbExe},
+        DetectCase{"TwentySections", "a.exe", peFile("CODE", 20, ""), SourceKindValue::DelphiExe},
+        DetectCase{"TwentyOneSections", "a.exe", peFile("CODE", 21, ""), SourceKindValue::VbExe},
+        DetectCase{"NegativeCountPasses", "a.exe", peFile("CODE", 0x8000, ""), SourceKindValue::DelphiExe},
+        DetectCase{"Missing", "gone.exe", "", SourceKindValue::VbExe},
+        DetectCase{"TooShort", "a.exe", peFile("CODE", 3, "").substr(0, 1022), SourceKindValue::VbExe},
+        DetectCase{"JustLongEnough", "a.exe", peFile("CODE", 3, "").substr(0, 1023), SourceKindValue::DelphiExe},
+        DetectCase{"HeaderPastEnd", "a.exe", pastTheEnd(), SourceKindValue::VbExe},
         DetectCase{"TrailingBlank", "a.exe ", peFile("CODE", 3, ""), std::nullopt},
-        DetectCase{"Bin", "f.BIN", "", 1}, DetectCase{"Dfm", "f.dfm", "", 3},
+        DetectCase{"Bin", "f.BIN", "", SourceKindValue::VbBin}, DetectCase{"Dfm", "f.dfm", "", SourceKindValue::DelphiDfm},
         DetectCase{"Dll", "f.dll", "", std::nullopt}, DetectCase{"Ocx", "f.ocx", "", std::nullopt},
         DetectCase{"Log", "f.log", "", std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -57,7 +57,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(DetectionNames, ShortNames) {
   EXPECT_EQ(DetectSourceKind("exe"), std::nullopt);
   EXPECT_EQ(DetectSourceKind(""), std::nullopt);
-  EXPECT_EQ(DetectSourceKind(".bin"), 1);
+  EXPECT_EQ(DetectSourceKind(".bin"), SourceKindValue::VbBin);
 }
 
 }  // namespace

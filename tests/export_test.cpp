@@ -164,7 +164,7 @@ TEST(ExportInPieces, GivesTheSameExportAsTheWholeFile) {
     }
     std::string bytes(static_cast<std::size_t>(pick(1, 400)), '\0');
     for (char& c : bytes) c = alphabet[static_cast<std::size_t>(pick(0, 4))];
-    const std::int32_t delphiKind = pick(0, 1) ? kDelphiDfm : kVbBin;
+    const SourceKindValue delphiKind = pick(0, 1) ? SourceKindValue::DelphiDfm : SourceKindValue::VbBin;
 
     testing::TempDir dir;
     auto exportWith = [&](const std::string& name, std::size_t pieceSize) {

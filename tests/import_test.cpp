@@ -32,7 +32,7 @@ struct ImportFixture : ::testing::Test {
     session.pictureKinds = {picKind()};
     source = dir.file("prog.exe");
   }
-  void exportSource(const std::string& content, std::int32_t kind) {
+  void exportSource(const std::string& content, SourceKindValue kind) {
     original = content;
     writeFile(source, content);
     session.SourceKind = kind;
@@ -47,7 +47,7 @@ struct ImportFixture : ::testing::Test {
 const std::string kTwoPictures = "head" + std::string("PIC") + u32le(4) + "abcd" + "mid" + "PIC" + u32le(3) + "xyz" + "tail";
 
 TEST_F(ImportFixture, UneditedRoundTripIsByteIdentical) {
-  for (std::int32_t kind : {kVbExe, kVbBin, kDelphiExe, kDelphiDfm}) {
+  for (SourceKindValue kind : {SourceKindValue::VbExe, SourceKindValue::VbBin, SourceKindValue::DelphiExe, SourceKindValue::DelphiDfm}) {
     session.pictureKinds[0].DfmBlockLenPos = -4;  // the length itself: the block test holds
     exportSource(kTwoPictures, kind);
     EXPECT_EQ(import(), ImportOutcome::Done) << kind;
@@ -57,7 +57,7 @@ TEST_F(ImportFixture, UneditedRoundTripIsByteIdentical) {
 }
 
 TEST_F(ImportFixture, ExecutablePatchedInPlace) {
-  exportSource(kTwoPictures, kVbExe);
+  exportSource(kTwoPictures, SourceKindValue::VbExe);
   writeFile(picture(1), "AB");       // smaller: zero-filled
   writeFile(picture(2), "XYZW");     // larger: refused
   EXPECT_EQ(import(), ImportOutcome::Partial);
@@ -69,7 +69,7 @@ TEST_F(ImportFixture, ExecutablePatchedInPlace) {
 }
 
 TEST_F(ImportFixture, FormFileRebuiltWithNewLengths) {
-  exportSource(kTwoPictures, kVbBin);
+  exportSource(kTwoPictures, SourceKindValue::VbBin);
   const std::string grown(104, 'G');
   writeFile(picture(1), grown);
   writeFile(picture(2), "x");
@@ -83,7 +83,7 @@ TEST_F(ImportFixture, DfmBlockFieldAndLengthFix) {
   session.pictureKinds[0].DfmBlockLenFix = 4;
   session.pictureKinds[0].BinFileLenFix = 1;
   const std::string content = u32le(7) + "PIC" + u32le(4) + "abc" + "end";
-  exportSource(content, kDelphiDfm);
+  exportSource(content, SourceKindValue::DelphiDfm);
   ASSERT_EQ(readFile(picture(1)), "abc");
   writeFile(picture(1), "abcdef");
   EXPECT_EQ(import(), ImportOutcome::Done);
@@ -95,7 +95,7 @@ TEST_F(ImportFixture, DfmResourceHeaderFollowsTheNewSize) {
   const std::string header = std::string("\xFF\x0A\x00", 3) + "TFORM1" + '\0' + "\x30\x10" +
                              u32le(static_cast<std::uint32_t>(stream.size()));
   session.pictureKinds[0].DfmBlockLenPos = -4;
-  exportSource(header + stream, kDelphiDfm);
+  exportSource(header + stream, SourceKindValue::DelphiDfm);
   writeFile(picture(1), "abcde");
   EXPECT_EQ(import(), ImportOutcome::Done);
   const std::string out = readFile(source);
@@ -104,7 +104,7 @@ TEST_F(ImportFixture, DfmResourceHeaderFollowsTheNewSize) {
 }
 
 TEST_F(ImportFixture, SkippedEntriesKeepTheirBytes) {
-  exportSource(kTwoPictures, kVbBin);
+  exportSource(kTwoPictures, SourceKindValue::VbBin);
   writeFile(picture(1), "QQQQQQ");
   std::string log = readFile(source + ".pic.log");
   log.replace(log.rfind(":Pic:"), 5, ":Gone:");  // the last entry's kind is unknown
@@ -117,14 +117,14 @@ TEST_F(ImportFixture, SkippedEntriesKeepTheirBytes) {
 TEST_F(ImportFixture, OutOfRangeAndBackwardEntriesAreSkipped) {
   writeFile(source, kTwoPictures);
   writeFile(dir.file("p"), "zz");
-  session.SourceKind = kVbBin;
+  session.SourceKind = SourceKindValue::VbBin;
   const std::string p = dir.file("p");
   writeFile(source + ".pic.log", "-1:2:Pic:" + p + "\r\n" + "30:5:Pic:" + p + "\r\n" + "25:3:Pic:" + p +
                                      "\r\n" + "11:4:Pic:" + p + "\r\n");
   EXPECT_EQ(import(), ImportOutcome::Partial);
   EXPECT_EQ(sink.messages.at(0).text, p + "  位置超出範圍，此圖像未匯入！\r\n" + p + "  位置超出範圍，此圖像未匯入！\r\n" + p +
                                           "  圖像成功匯入！\r\n" + p + "  位置超出範圍，此圖像未匯入！\r\n匯入完成！");
-  session.SourceKind = kVbExe;
+  session.SourceKind = SourceKindValue::VbExe;
   writeFile(source, kTwoPictures);
   writeFile(source + ".pic.log", "30:5:Pic:" + p + "\r\n");
   EXPECT_EQ(import(), ImportOutcome::Partial);
@@ -132,7 +132,7 @@ TEST_F(ImportFixture, OutOfRangeAndBackwardEntriesAreSkipped) {
 }
 
 TEST_F(ImportFixture, MissingAndUnreadablePictures) {
-  exportSource(kTwoPictures, kVbBin);
+  exportSource(kTwoPictures, SourceKindValue::VbBin);
   std::filesystem::remove(picture(2));
   std::filesystem::create_directory(picture(2));  // measurable, but not a readable file
   EXPECT_EQ(import(), ImportOutcome::Partial);
@@ -141,7 +141,7 @@ TEST_F(ImportFixture, MissingAndUnreadablePictures) {
 }
 
 TEST_F(ImportFixture, SecondImportReplacesTheBackup) {
-  exportSource(kTwoPictures, kVbBin);
+  exportSource(kTwoPictures, SourceKindValue::VbBin);
   writeFile(picture(1), "1");
   ASSERT_EQ(import(), ImportOutcome::Done);
   const std::string first = readFile(source);
@@ -150,7 +150,7 @@ TEST_F(ImportFixture, SecondImportReplacesTheBackup) {
 }
 
 TEST_F(ImportFixture, FailedSourceLoadAndWriteLeaveTheSource) {
-  exportSource(kTwoPictures, kVbExe);
+  exportSource(kTwoPictures, SourceKindValue::VbExe);
   std::filesystem::remove(source);
   EXPECT_EQ(import(), ImportOutcome::Failed);
   EXPECT_EQ(sink.messages.at(0).text, "讀檔案錯誤！");
@@ -166,7 +166,7 @@ TEST_F(ImportFixture, FailedSourceLoadAndWriteLeaveTheSource) {
 }
 
 TEST_F(ImportFixture, BlankBeforeLogSuffixUsesTrimmedSource) {
-  exportSource(kTwoPictures, kVbExe);
+  exportSource(kTwoPictures, SourceKindValue::VbExe);
   std::filesystem::rename(source + ".pic.log", source + " .pic.log");
   EXPECT_EQ(ImportPictures(session, source + " .pic.log", sink), ImportOutcome::Done);
   EXPECT_TRUE(std::filesystem::exists(source + ".bak"));

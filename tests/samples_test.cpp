@@ -63,11 +63,11 @@ std::map<std::string, std::set<Picture>> readManifest() {
   return out;
 }
 
-std::int32_t kindOf(const std::string& file) {
-  if (file.rfind("frx/", 0) == 0) return kVbBin;
-  if (file.rfind("dfm/", 0) == 0) return kDelphiDfm;
-  if (file.rfind("delphiexe/", 0) == 0) return kDelphiExe;
-  return kVbExe;
+SourceKindValue kindOf(const std::string& file) {
+  if (file.rfind("frx/", 0) == 0) return SourceKindValue::VbBin;
+  if (file.rfind("dfm/", 0) == 0) return SourceKindValue::DelphiDfm;
+  if (file.rfind("delphiexe/", 0) == 0) return SourceKindValue::DelphiExe;
+  return SourceKindValue::VbExe;
 }
 
 bool isFormData(const std::string& file) {
@@ -185,7 +185,7 @@ void importAndCheck(const std::string& file, Session& session, const std::vector
   testing::RecordingSink sink;
   ASSERT_EQ(ImportPictures(session, copy + ".pic.log", sink), ImportOutcome::Done) << file;
   const std::string result = testing::readFile(copy);
-  const bool formFile = session.SourceKind == kVbBin || session.SourceKind == kDelphiDfm;
+  const bool formFile = session.SourceKind == SourceKindValue::VbBin || session.SourceKind == SourceKindValue::DelphiDfm;
   if (!formFile) {
     ASSERT_EQ(result.size(), original.size()) << file;
     std::string expect = original;
@@ -212,7 +212,7 @@ void importAndCheck(const std::string& file, Session& session, const std::vector
     starts.push_back(start);
     EXPECT_EQ(result.substr(static_cast<std::size_t>(start), pictures[i].size()), pictures[i]) << file;
     EXPECT_EQ(u32(start + k.BinFileLenPos), length + k.BinFileLenFix) << file << " picture " << i;
-    if (session.SourceKind == kDelphiDfm && k.DfmBlockLenPos != 0)
+    if (session.SourceKind == SourceKindValue::DelphiDfm && k.DfmBlockLenPos != 0)
       EXPECT_EQ(u32(start + k.DfmBlockLenPos), length + k.DfmBlockLenFix) << file << " picture " << i;
     shift += length - e.RecordedLength;
   }
@@ -247,7 +247,7 @@ struct SampleRun {
     session.pictureKinds = testing::shippedKinds();
     entries = exportSample(file, dir, session, copy);
     original = testing::readFile(copy);
-    formFile = session.SourceKind == kVbBin || session.SourceKind == kDelphiDfm;
+    formFile = session.SourceKind == SourceKindValue::VbBin || session.SourceKind == SourceKindValue::DelphiDfm;
   }
 };
 
@@ -329,7 +329,7 @@ TEST_F(Samples, ReencodedPicturesGoBackIn) {
         ++count[edited.back().empty() ? 2 : larger ? 1 : 0];
       }
       importAndCheck(file, run.session, run.entries, run.original, run.copy, edited, true);
-      if (run.session.SourceKind != kDelphiDfm || dfmToText.empty()) continue;
+      if (run.session.SourceKind != SourceKindValue::DelphiDfm || dfmToText.empty()) continue;
       const std::string text = run.copy + ".txt";
       ASSERT_EQ(std::system((testing::shellQuoted(dfmToText) + " " + testing::shellQuoted(run.copy) + " " + testing::shellQuoted(text) +
                              " > /dev/null 2>&1").c_str()), 0)

@@ -8,7 +8,8 @@
 
 #include "platform/codepage.hpp"
 #include "platform/file_io.hpp"
-#include "settings/ini_file.hpp"
+#include "util/ascii.hpp"
+#include "util/bytes.hpp"
 
 namespace falcet {
 namespace {
@@ -29,16 +30,13 @@ class Probe {
     return true;
   }
 
+  // Reads n bytes from the current offset; bytes past the end read as zero.
   bool read(void* out, std::size_t n) {
     auto* p = static_cast<unsigned char*>(out);
     std::fill(p, p + n, static_cast<unsigned char>(0));
-    std::size_t got = 0;
-    while (got < n) {
-      ssize_t r = ::pread(m_fd, p + got, n - got, static_cast<off_t>(m_pos) + static_cast<off_t>(got));
-      if (r < 0) return false;
-      if (r == 0) break;
-      got += static_cast<std::size_t>(r);
-    }
+    const std::int64_t avail = std::max<std::int64_t>(0, m_length - m_pos);
+    const auto want = static_cast<std::size_t>(std::min<std::int64_t>(avail, static_cast<std::int64_t>(n)));
+    if (want > 0 && !readAllAt(m_fd, m_pos, p, want)) return false;
     m_pos += static_cast<std::int64_t>(n);
     return true;
   }
@@ -46,15 +44,14 @@ class Probe {
   bool readI32(std::int32_t& v) {
     unsigned char b[4];
     if (!read(b, 4)) return false;
-    v = static_cast<std::int32_t>(static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
-                                  static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24);
+    v = static_cast<std::int32_t>(loadU32le(b));
     return true;
   }
 
   bool readI16(std::int16_t& v) {
     unsigned char b[2];
     if (!read(b, 2)) return false;
-    v = static_cast<std::int16_t>(static_cast<std::uint16_t>(b[0] | b[1] << 8));
+    v = static_cast<std::int16_t>(loadU16le(b));
     return true;
   }
 
@@ -63,12 +60,6 @@ class Probe {
   std::int32_t m_length;
   std::int64_t m_pos = 0;
 };
-
-std::string lowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return s;
-}
 
 // The last n characters (code points) of a UTF-8 text, or all of it.
 std::string lastCharacters(const std::string& text, std::size_t n) {
@@ -112,11 +103,12 @@ bool IsDelphiExecutable(const std::string& name) {
   return section == "CODE";
 }
 
-std::optional<std::int32_t> DetectSourceKind(const std::string& name) {
-  const std::string ending = lowerAscii(lastCharacters(name, 4));
-  if (ending == ".exe") return IsDelphiExecutable(name) ? 2 : 0;
-  if (ending == ".bin") return 1;
-  if (ending == ".dfm") return 3;
+std::optional<SourceKindValue> DetectSourceKind(const std::string& name) {
+  const std::string ending = toLowerAscii(lastCharacters(name, 4));
+  if (ending == ".exe")
+    return IsDelphiExecutable(name) ? SourceKindValue::DelphiExe : SourceKindValue::VbExe;
+  if (ending == ".bin") return SourceKindValue::VbBin;
+  if (ending == ".dfm") return SourceKindValue::DelphiDfm;
   return std::nullopt;
 }
 

@@ -6,11 +6,13 @@
 #include <optional>
 #include <string>
 
+#include "transfer/source_kind.hpp"
+
 namespace falcet {
 
 // ".exe" (Delphi when the first section is "CODE", else VB), ".bin", ".dfm"; the last four
 // characters compared without regard to letter case. None for any other name.
-[[nodiscard]] std::optional<std::int32_t> DetectSourceKind(const std::string& name);
+[[nodiscard]] std::optional<SourceKindValue> DetectSourceKind(const std::string& name);
 
 [[nodiscard]] bool IsDelphiExecutable(const std::string& name);
 

@@ -1,7 +1,7 @@
 #include "app/startup.hpp"
 
-#include "app/texts.hpp"
 #include "platform/codepage.hpp"
+#include "texts/texts.hpp"
 
 namespace falcet {
 
@@ -14,8 +14,7 @@ StartupResult loadKindsOnly(IniFile& ini, PictureKinds& kinds) {
 StartupResult loadStartupSettings(IniFile& ini, FontFixSettings& fonts, PictureKinds& kinds) {
   FontFixLoadResult f = LoadFontFixSettings(ini, fonts);
   if (!f.ok) {
-    return {false, std::string(texts::kStartupError) + "\r\n設定檔 " + utf8Path(ini.IniFilePath()) +
-                       " 的區段 [FontFix] 中，鍵 " + f.key + " 缺少、是空的或不是數字。"};
+    return {false, texts::settingsBadKey(utf8Path(ini.IniFilePath()), "FontFix", f.key)};
   }
   return loadKindsOnly(ini, kinds);
 }

@@ -6,6 +6,8 @@
 #include <iconv.h>
 #include <langinfo.h>
 
+#include "util/ascii.hpp"
+
 namespace falcet {
 namespace {
 
@@ -14,7 +16,7 @@ bool sameCharset(std::string_view a, std::string_view b) {
     std::string out;
     for (char c : s) {
       if (c == '-' || c == '_') continue;
-      out += static_cast<char>((c >= 'a' && c <= 'z') ? c - 32 : c);
+      out += toUpperAscii(c);
     }
     return out;
   };

@@ -109,23 +109,4 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
   return out;
 }
 
-std::string describeSystemError(int err) {
-  switch (err) {
-    case ENOENT: return "找不到檔案";
-    case ENOTDIR: return "找不到路徑";
-    case EACCES:
-    case EPERM: return "沒有使用權限";
-    case EISDIR: return "路徑/檔案存取錯誤";
-    case EBUSY:
-    case ETXTBSY: return "檔案已開啟";
-    case ENOSPC: return "磁碟已滿";
-    case EROFS: return "唯讀的檔案系統";
-    case ENAMETOOLONG: return "檔名錯誤";
-    case EIO: return "裝置 I/O 錯誤";
-    case ERANGE:
-    case EOVERFLOW: return "溢位";
-    default: return "路徑/檔案存取錯誤";
-  }
-}
-
 }  // namespace falcet

@@ -1,6 +1,6 @@
 #pragma once
-// Small POSIX file helpers: a move-only descriptor owner, whole-file reads and writes, and the
-// user-facing description of a system error.
+// Small POSIX file helpers: a move-only descriptor owner, whole-file reads and writes. Failures
+// keep errno; texts::describeSystemError words it for the user.
 
 #include <cstdint>
 #include <filesystem>
@@ -52,8 +52,5 @@ class FileDescriptor {
 
 // Reads a whole file; nullopt on failure with errno kept.
 [[nodiscard]] std::optional<std::string> readWholeFile(const std::filesystem::path& path);
-
-// The description of a system error (errno value) as the user sees it, in Traditional Chinese.
-[[nodiscard]] std::string describeSystemError(int err);
 
 }  // namespace falcet

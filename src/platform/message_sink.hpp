@@ -5,9 +5,11 @@
 #include <string>
 #include <string_view>
 
+#include "texts/texts.hpp"
+
 namespace falcet {
 
-inline constexpr std::string_view kAppTitle = "Falcet";
+inline constexpr std::string_view kAppTitle = texts::kAppTitle;
 inline constexpr int kButtonOk = 1;
 
 enum class MessageKind { Info, Error };

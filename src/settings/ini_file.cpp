@@ -4,11 +4,6 @@
 
 namespace falcet {
 
-std::string CutAtNul(std::string_view text) {
-  std::size_t nul = text.find('\0');
-  return std::string(nul == std::string_view::npos ? text : text.substr(0, nul));
-}
-
 IniFile::IniFile(std::filesystem::path programFolder, std::string programName,
                  std::string productName)
     : m_programFolder(std::move(programFolder)),

@@ -8,11 +8,9 @@
 #include <string_view>
 
 #include "settings/profile_reader.hpp"
+#include "util/ascii.hpp"
 
 namespace falcet {
-
-// The text before the first NUL character, or the whole text when it holds none.
-[[nodiscard]] std::string CutAtNul(std::string_view text);
 
 class IniFile {
  public:

@@ -28,31 +28,10 @@
 
 #include "platform/codepage.hpp"
 #include "platform/file_io.hpp"
+#include "util/ascii.hpp"
 #include "util/lines.hpp"
 
 namespace falcet {
-namespace {
-
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 std::string decodeSettingsText(std::string_view bytes) {
   if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF")
@@ -69,13 +48,13 @@ ProfileDocument ProfileDocument::parse(std::string_view bytes) {
   ProfileDocument doc;
   Section* current = nullptr;
   for (std::string_view raw : splitLines(text)) {
-    std::string_view line = trim(raw);
+    std::string_view line = trimBlanks(raw);
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
       std::string_view name = line.substr(1);
       std::size_t close = name.find(']');
       if (close != std::string_view::npos) name = name.substr(0, close);
-      doc.m_sections.push_back(Section{std::string(trim(name)), {}});
+      doc.m_sections.push_back(Section{std::string(trimBlanks(name)), {}});
       current = &doc.m_sections.back();
       continue;
     }
@@ -85,7 +64,7 @@ ProfileDocument ProfileDocument::parse(std::string_view bytes) {
       current->entries.push_back(Entry{std::string(line), std::nullopt});
     } else {
       current->entries.push_back(
-          Entry{std::string(trim(line.substr(0, eq))), std::string(trim(line.substr(eq + 1)))});
+          Entry{std::string(trimBlanks(line.substr(0, eq))), std::string(trimBlanks(line.substr(eq + 1)))});
     }
   }
   return doc;
@@ -99,18 +78,18 @@ ProfileDocument ProfileDocument::load(const std::filesystem::path& path) {
 
 bool ProfileDocument::hasSection(std::string_view section) const {
   for (const Section& s : m_sections)
-    if (equalsNoCase(s.name, trim(section))) return true;
+    if (equalsIgnoreCaseAscii(s.name, trimBlanks(section))) return true;
   return false;
 }
 
 std::optional<std::string> ProfileDocument::read(std::string_view section, std::string_view key,
                                                  std::size_t maxBytes) const {
-  const std::string_view wantSection = trim(section);
-  const std::string_view wantKey = trim(key);
+  const std::string_view wantSection = trimBlanks(section);
+  const std::string_view wantKey = trimBlanks(key);
   for (const Section& s : m_sections) {
-    if (!equalsNoCase(s.name, wantSection)) continue;
+    if (!equalsIgnoreCaseAscii(s.name, wantSection)) continue;
     for (const Entry& e : s.entries) {
-      if (!equalsNoCase(e.key, wantKey)) continue;
+      if (!equalsIgnoreCaseAscii(e.key, wantKey)) continue;
       if (!e.value) return std::nullopt;
       std::string_view v = *e.value;
       if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())

@@ -7,9 +7,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/texts.hpp"
 #include "platform/codepage.hpp"
 #include "platform/file_io.hpp"
+#include "texts/texts.hpp"
+#include "transfer/log_line.hpp"
 
 namespace falcet {
 
@@ -52,8 +53,7 @@ class ExportRun {
       m_unwritten.push_back(file);
       return 0;
     }
-    m_log += std::to_string(m.start) + ":" + std::to_string(m.length) + ":" +
-             utf8ToLocale(kind.Name) + ":" + utf8ToLocale(file) + "\r\n";
+    m_log += utf8ToLocale(formatLogLine({m.start, m.length, kind.Name, file})) + "\r\n";
     Push(m_report, {ListValue("  " + file)});
     return m.length - 1;
   }
@@ -122,7 +122,7 @@ bool ExportPictures(Session& session, std::string& path, MessageSink& sink) {
 bool ExportPictures(Session& session, std::string& path, MessageSink& sink, ExportReading reading) {
   const std::string sourcePath = path;
   const std::string logPath = sourcePath + ".pic.log";
-  const bool delphi = session.SourceKind == kDelphiExe || session.SourceKind == kDelphiDfm;
+  const bool delphi = isDelphi(session.SourceKind);
 
   // The source is opened and measured (small ones loaded whole) before the log is touched, so a
   // failed export keeps the previous log.
@@ -146,7 +146,7 @@ bool ExportPictures(Session& session, std::string& path, MessageSink& sink, Expo
       ::open(nativePath(logPath).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (!log.valid()) {
     const int err = errno;
-    sink.show(std::string(texts::kLogCreateError) + logPath + "\r\n" + describeSystemError(err),
+    sink.show(std::string(texts::kLogCreateError) + logPath + "\r\n" + texts::describeSystemError(err),
               kAppTitle, MessageKind::Error);
     return false;
   }
@@ -177,7 +177,7 @@ bool ExportPictures(Session& session, std::string& path, MessageSink& sink, Expo
   if (!writeAll(log.get(), text.data(), text.size()) || !log.close()) {
     const int err = errno;
     sink.show(std::string(texts::kWriteFileError) + "\r\n" + logPath + "\r\n" +
-                  describeSystemError(err),
+                  texts::describeSystemError(err),
               kAppTitle, MessageKind::Error);
     return false;
   }
@@ -186,7 +186,7 @@ bool ExportPictures(Session& session, std::string& path, MessageSink& sink, Expo
   if (!run.unwritten().empty()) {
     std::string message(texts::kPictureWriteError);
     for (const auto& file : run.unwritten()) message += "\r\n  " + file;
-    message += "\r\n" + describeSystemError(run.firstError());
+    message += "\r\n" + texts::describeSystemError(run.firstError());
     sink.show(message, kAppTitle, MessageKind::Error);
     return false;
   }

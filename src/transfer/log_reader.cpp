@@ -4,12 +4,12 @@
 #include <limits>
 #include <sys/stat.h>
 
-#include "app/texts.hpp"
 #include "platform/codepage.hpp"
 #include "platform/file_io.hpp"
+#include "texts/texts.hpp"
+#include "transfer/log_line.hpp"
+#include "util/ascii.hpp"
 #include "util/lines.hpp"
-#include "util/list_value.hpp"
-#include "util/number.hpp"
 
 namespace falcet {
 
@@ -21,11 +21,7 @@ std::size_t characterCount(std::string_view text) {
 }
 
 bool isLogFileName(std::string_view name) {
-  if (characterCount(name) < 9) return false;
-  std::string tail(name.substr(name.size() - 8));
-  for (char& c : tail)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return tail == ".pic.log";
+  return characterCount(name) >= 9 && endsWithIgnoreCaseAscii(name, ".pic.log");
 }
 
 bool ReadLog(Session& session, const std::string& logName, MessageSink& sink) {
@@ -34,7 +30,7 @@ bool ReadLog(Session& session, const std::string& logName, MessageSink& sink) {
     return false;
   }
   auto fail = [&](int err, const std::string& name) {
-    sink.show(describeSystemError(err) + "\r\n" + name, kAppTitle, MessageKind::Error);
+    sink.show(texts::describeSystemError(err) + "\r\n" + name, kAppTitle, MessageKind::Error);
     return false;
   };
   auto bytes = readWholeFile(nativePath(logName));
@@ -44,22 +40,18 @@ bool ReadLog(Session& session, const std::string& logName, MessageSink& sink) {
   session.LogEntries.clear();
   for (std::string_view line : splitLines(text)) {
     if (line.empty()) continue;
-    ListValue fields = Split(":", line, 4);
-    const auto& f = fields.asArray()->items;
+    const auto parsed = parseLogLine(line);
+    if (!parsed) return fail(ERANGE, std::string(line));
     LogEntry e;
-    auto position = parseLeadingNumber(f[0].text());
-    auto length = parseLeadingNumber(f[1].text());
-    if (!position || !length) return fail(ERANGE, std::string(line));
-    e.Position = *position;
-    e.RecordedLength = *length;
-    const std::string kindName = f[2].text();
+    e.Position = parsed->position;
+    e.RecordedLength = parsed->length;
     for (std::size_t k = 0; k < session.pictureKinds.size(); ++k) {
-      if (session.pictureKinds[k].Name == kindName) {
+      if (session.pictureKinds[k].Name == parsed->kind) {
         e.KindIndex = static_cast<std::int32_t>(k + 1);
         break;
       }
     }
-    e.PictureFile = f[3].text();
+    e.PictureFile = parsed->pictureFile;
     struct stat st {};
     if (::stat(nativePath(e.PictureFile).c_str(), &st) != 0) return fail(errno, e.PictureFile);
     if (st.st_size > std::numeric_limits<std::int32_t>::max()) return fail(EOVERFLOW, e.PictureFile);

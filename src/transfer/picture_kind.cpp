@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/texts.hpp"
 #include "platform/codepage.hpp"
+#include "texts/texts.hpp"
+#include "util/ascii.hpp"
 #include "util/number.hpp"
 
 namespace falcet {
@@ -23,19 +24,13 @@ std::string listKey(int i) {
 std::optional<std::string> parseHexBytes(std::string_view text) {
   std::string out;
   std::size_t i = 0;
-  auto hexValue = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
   while (i < text.size()) {
-    if (text[i] == ' ' || text[i] == '\t') {
+    if (isBlankAscii(text[i])) {
       ++i;
       continue;
     }
     if (i + 1 >= text.size()) return std::nullopt;
-    int hi = hexValue(text[i]), lo = hexValue(text[i + 1]);
+    const int hi = hexDigitValue(text[i]), lo = hexDigitValue(text[i + 1]);
     if (hi < 0 || lo < 0) return std::nullopt;
     out += static_cast<char>(hi * 16 + lo);
     i += 2;
@@ -100,11 +95,9 @@ std::string describeKindsError(const KindsLoadResult& result,
     case KindsLoadResult::Status::Loaded: return {};
     case KindsLoadResult::Status::NoKinds: return std::string(texts::kStartupError);
     case KindsLoadResult::Status::MissingSection:
-      return std::string(texts::kStartupError) + "\r\n設定檔 " + file + " 沒有區段 [" +
-             result.section + "]。";
+      return texts::settingsMissingSection(file, result.section);
     case KindsLoadResult::Status::BadKey:
-      return std::string(texts::kStartupError) + "\r\n設定檔 " + file + " 的區段 [" +
-             result.section + "] 中，鍵 " + result.key + " 缺少、是空的或不是有效的值。";
+      return texts::settingsBadKey(file, result.section, result.key);
   }
   return {};
 }

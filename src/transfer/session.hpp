@@ -8,10 +8,9 @@
 
 #include "transfer/picture_kind.hpp"
 #include "transfer/source.hpp"
+#include "transfer/source_kind.hpp"
 
 namespace falcet {
-
-enum SourceKindValue : std::int32_t { kVbExe = 0, kVbBin = 1, kDelphiExe = 2, kDelphiDfm = 3 };
 
 struct LogEntry {
   std::int32_t Position = 0;
@@ -24,7 +23,7 @@ struct LogEntry {
 struct Session {
   PictureKinds pictureKinds;
   Source source;
-  std::int32_t SourceKind = kVbExe;
+  SourceKindValue SourceKind = SourceKindValue::VbExe;
   std::int32_t PictureCounter = 0;
   std::vector<LogEntry> LogEntries;
 };

@@ -63,15 +63,8 @@ void ByteBuffer::reset() {
   m_mapped = false;
 }
 
-std::string trimSpaces(std::string_view text) {
-  std::size_t b = text.find_first_not_of(' ');
-  if (b == std::string_view::npos) return {};
-  std::size_t e = text.find_last_not_of(' ');
-  return std::string(text.substr(b, e - b + 1));
-}
-
 bool openSource(std::string& path, FileDescriptor& fd, std::int32_t& size) {
-  path = trimSpaces(path);
+  path = std::string(trimSpaces(path));
   fd = FileDescriptor(::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return false;
   struct stat st {};

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/file_io.hpp"
+#include "util/ascii.hpp"
 
 namespace falcet {
 
@@ -49,8 +50,5 @@ struct Source {
 
 // Reads a source opened by openSource whole into source (what LoadSource does after opening).
 [[nodiscard]] bool readOpenedSource(FileDescriptor& fd, std::int32_t size, Source& source);
-
-// Removes leading and trailing space characters.
-[[nodiscard]] std::string trimSpaces(std::string_view text);
 
 }  // namespace falcet

@@ -1,6 +1,7 @@
 #include "util/list_value.hpp"
 
 #include "platform/codepage.hpp"
+#include "texts/texts.hpp"
 
 namespace falcet {
 
@@ -170,7 +171,7 @@ std::string ReplaceText(std::string_view text, std::string_view replacement,
 }
 
 ListValue ShowList(MessageSink& sink) {
-  sink.show("", "空清單", MessageKind::Info);
+  sink.show("", texts::kEmptyListTitle, MessageKind::Info);
   return ListValue();
 }
 

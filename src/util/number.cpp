@@ -4,19 +4,14 @@
 #include <limits>
 #include <string>
 
+#include "util/ascii.hpp"
+
 namespace falcet {
 namespace {
 
 __extension__ typedef __int128 Wide;
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-std::string_view trimBlanks(std::string_view s) {
-  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 // A decimal number at the start of s: sign, integer digits, optional fraction. Returns the
 // number of characters used (0 when there is no number).
@@ -73,11 +68,8 @@ std::optional<std::int32_t> parseHex(std::string_view s) {
   if (s.empty() || s.size() > 8) return std::nullopt;
   std::uint32_t v = 0;
   for (char c : s) {
-    int digit;
-    if (isDigit(c)) digit = c - '0';
-    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    else return std::nullopt;
+    const int digit = hexDigitValue(c);
+    if (digit < 0) return std::nullopt;
     v = (v << 4) | static_cast<std::uint32_t>(digit);
   }
   return static_cast<std::int32_t>(v);
@@ -107,7 +99,7 @@ std::optional<std::int16_t> parseInteger16(std::string_view text) {
 
 std::optional<std::int32_t> parseLeadingNumber(std::string_view text) {
   std::string_view s = text;
-  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isBlankAscii(s.front())) s.remove_prefix(1);
   Decimal d;
   if (scanDecimal(s, d) == 0) return 0;
   auto v = roundScaled(d, 0, std::numeric_limits<std::int32_t>::min(),

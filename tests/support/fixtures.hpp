@@ -4,12 +4,19 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/message_sink.hpp"
 #include "transfer/picture_kind.hpp"
+#include "transfer/source_kind.hpp"
+
+namespace falcet {
+// Source kinds print as the command line names them, in test names and failures.
+inline std::ostream& operator<<(std::ostream& os, SourceKindValue k) { return os << sourceKindOption(k); }
+}  // namespace falcet
 
 namespace falcet::testing {
 

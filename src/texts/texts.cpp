@@ -1,0 +1,48 @@
+#include "texts/texts.hpp"
+
+#include <cerrno>
+
+namespace falcet::texts {
+
+std::string describeSystemError(int err) {
+  switch (err) {
+    case ENOENT: return "找不到檔案";
+    case ENOTDIR: return "找不到路徑";
+    case EACCES:
+    case EPERM: return "沒有使用權限";
+    case EISDIR: return "路徑/檔案存取錯誤";
+    case EBUSY:
+    case ETXTBSY: return "檔案已開啟";
+    case ENOSPC: return "磁碟已滿";
+    case EROFS: return "唯讀的檔案系統";
+    case ENAMETOOLONG: return "檔名錯誤";
+    case EIO: return "裝置 I/O 錯誤";
+    case ERANGE:
+    case EOVERFLOW: return "溢位";
+    default: return "路徑/檔案存取錯誤";
+  }
+}
+
+std::string errorNumberMessage(int err) {
+  int number = 75;
+  switch (err) {
+    case EACCES:
+    case EPERM: number = 70; break;
+    case ENAMETOOLONG: number = 52; break;
+    case EIO: number = 57; break;
+    default: break;
+  }
+  return std::string(kErrorNumber) + std::to_string(number) + "\r\n 0";
+}
+
+std::string settingsMissingSection(std::string_view file, std::string_view section) {
+  return std::string(kStartupError) + "\r\n設定檔 " + std::string(file) + " 沒有區段 [" +
+         std::string(section) + "]。";
+}
+
+std::string settingsBadKey(std::string_view file, std::string_view section, std::string_view key) {
+  return std::string(kStartupError) + "\r\n設定檔 " + std::string(file) + " 的區段 [" +
+         std::string(section) + "] 中，鍵 " + std::string(key) + " 缺少、是空的或不是有效的值。";
+}
+
+}  // namespace falcet::texts

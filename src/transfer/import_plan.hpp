@@ -1,0 +1,74 @@
+#pragma once
+// The pure part of import: given the log's entries, the kinds, the source kind and the source's
+// bytes, it decides each entry's verdict and makes the new content. It shows nothing and touches
+// no file but through PictureFiles; the command (import.cpp) does the I/O and words the report.
+//
+// Executables are patched in place: a picture may shrink (the rest of its place is zero-filled)
+// but not grow, and no length field changes. Form files are rebuilt front to back: each imported
+// picture replaces its old bytes, its length fields get the new length, and everything between
+// pictures is copied unchanged; a .dfm file's resource header then gets the new stream size.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "transfer/picture_kind.hpp"
+#include "transfer/session.hpp"
+#include "util/bytes.hpp"
+
+namespace falcet {
+
+// What became of one log entry. Every value but Imported leaves the source's bytes at that place
+// as they were.
+enum class Verdict {
+  Imported,     // the picture was put in
+  TooLarge,     // executables: the picture file is larger than the place it came from
+  NotFound,     // the picture file is not there
+  UnknownKind,  // no kind has the logged name
+  OutOfRange,   // the entry's place is not inside the source, or (form files) it overlaps or
+                // goes back before an earlier entry, or a length field would lie outside the file
+  Unreadable,   // the picture file is there but could not be read whole
+};
+
+// Where the plan gets the picture files from.
+class PictureFiles {
+ public:
+  virtual ~PictureFiles() = default;
+  // Whether the entry's picture file is there (the command may report an unexpected error).
+  virtual bool exists(const LogEntry& entry) = 0;
+  // Reads exactly out.size() bytes of the entry's picture file; false when it cannot.
+  virtual bool read(const LogEntry& entry, std::span<unsigned char> out) = 0;
+};
+
+struct EntryResult {
+  Verdict verdict = Verdict::Imported;
+  std::int64_t newPosition = 0;  // where the entry's picture starts in the new content
+  std::int32_t newLength = 0;    // its length there (the old one when not imported)
+};
+
+struct ImportPlan {
+  std::vector<EntryResult> entries;    // one per log entry, in log order
+  bool rebuilt = false;                // true: content holds the new file; false: patched in place
+  std::vector<unsigned char> content;  // the rebuilt form file
+};
+
+// Patches the pictures of an executable into bytes, in place.
+[[nodiscard]] std::vector<EntryResult> patchExecutable(const std::vector<LogEntry>& entries,
+                                                       const PictureKinds& kinds,
+                                                       MutableByteSpan bytes, PictureFiles& files);
+
+// Rebuilds a form file (VB blob file or Delphi .dfm) with the pictures of the entries.
+[[nodiscard]] ImportPlan rebuildFormFile(const std::vector<LogEntry>& entries,
+                                         const PictureKinds& kinds, SourceKindValue sourceKind,
+                                         ByteSpan bytes, PictureFiles& files);
+
+// A binary .dfm starts with a resource header (FF 0A 00, the class name, a zero byte, 30 10, the
+// stream size as u32, then "TPF0"). Moves that size by newSize - oldSize, so that a header that
+// was right stays right; content without such a header is left alone.
+void fixDfmHeader(std::vector<unsigned char>& content, std::int64_t oldSize);
+
+// The whole plan for a session whose log and source are loaded.
+[[nodiscard]] ImportPlan planImport(const Session& session, MutableByteSpan sourceBytes,
+                                    PictureFiles& files);
+
+}  // namespace falcet
