@@ -18,12 +18,13 @@
 #include <set>
 #include <unistd.h>
 
-#include "texts/texts.hpp"
 #include "fuzz_support.hpp"
 #include "platform/message_sink.hpp"
 #include "settings/ini_file.hpp"
 #include "transfer/import.hpp"
 #include "transfer/session.hpp"
+#include "texts/texts.hpp"
+#include "util/bytes.hpp"
 
 using namespace falcet;
 namespace fs = std::filesystem;
@@ -57,9 +58,8 @@ void put32(std::string& s, std::int64_t at, std::int64_t value) {
 }
 
 std::uint32_t get32(const std::string& s, std::size_t at) {
-  std::uint32_t v = 0;
-  for (int b = 3; b >= 0; --b) v = v << 8 | static_cast<unsigned char>(s[at + static_cast<std::size_t>(b)]);
-  return v;
+  return u32le({reinterpret_cast<const unsigned char*>(s.data()), s.size()}, static_cast<std::int64_t>(at))
+      .value_or(0);
 }
 
 // Where the stream size of a binary .dfm's resource header lies, or 0.
@@ -119,6 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::string log;
   for (const Entry& e : entries) {
+    // Written by hand: positions may lie beyond the 32-bit range that a LogLine holds.
     log += std::to_string(e.position) + ":" + std::to_string(e.recorded) + ":" +
            (e.kind ? g_kinds[e.kind - 1].Name : std::string("no such kind")) + ":" + e.file + "\r\n";
   }

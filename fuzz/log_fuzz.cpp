@@ -3,6 +3,7 @@
 // so that the reader gets past the file checks and reaches every verdict. ReadLog must either
 // fill the entries from the lines or tell the user why not; it never reads anything else.
 
+#include <algorithm>
 #include <clocale>
 #include <cstdint>
 #include <filesystem>
@@ -10,6 +11,7 @@
 
 #include "fuzz_support.hpp"
 #include "platform/message_sink.hpp"
+#include "transfer/log_line.hpp"
 #include "transfer/log_reader.hpp"
 #include "transfer/session.hpp"
 
@@ -44,10 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t end = text.find_first_of("\r\n", lineStart);
     if (end == std::string_view::npos) end = text.size();
     std::string_view line = text.substr(lineStart, end - lineStart);
-    std::size_t colon = 0, fields = 0;
-    while (fields < 3 && (colon = line.find(':', colon)) != std::string_view::npos) ++colon, ++fields;
-    if (fields == 3) {
-      std::string name(line.substr(colon));
+    const auto parsed = parseLogLine(line);
+    if (parsed && std::count(line.begin(), line.end(), ':') >= 3) {
+      const std::string& name = parsed->pictureFile;
       if (!name.empty() && name.size() < 64 && name.find('/') == std::string::npos &&
           name.find('\0') == std::string::npos && name != "." && name != "..") {
         const std::uint8_t shape = static_cast<std::uint8_t>(name.size() + name.back());

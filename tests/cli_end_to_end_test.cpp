@@ -11,8 +11,11 @@
 #include <filesystem>
 #include <sstream>
 
-#include "texts/texts.hpp"
 #include "support/fixtures.hpp"
+#include "texts/texts.hpp"
+#include "transfer/log_line.hpp"
+#include "util/bytes.hpp"
+#include "util/lines.hpp"
 
 namespace falcet {
 namespace {
@@ -55,27 +58,14 @@ CliResult runCli(const std::string& args) {
   return r;
 }
 
-struct LogLine {
-  std::int64_t position;
-  std::int64_t length;
-  std::string kind;
-  std::string file;
-};
-
 std::vector<LogLine> readLog(const std::string& logName) {
   std::vector<LogLine> lines;
-  std::istringstream in(readFile(logName));
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  const std::string text = readFile(logName);
+  for (std::string_view line : splitLines(text)) {
     if (line.empty()) continue;
-    LogLine l;
-    std::size_t a = line.find(':'), b = line.find(':', a + 1), c = line.find(':', b + 1);
-    l.position = std::stoll(line.substr(0, a));
-    l.length = std::stoll(line.substr(a + 1, b - a - 1));
-    l.kind = line.substr(b + 1, c - b - 1);
-    l.file = line.substr(c + 1);
-    lines.push_back(l);
+    auto parsed = parseLogLine(line);
+    EXPECT_TRUE(parsed) << line;
+    if (parsed) lines.push_back(*parsed);
   }
   return lines;
 }
@@ -120,7 +110,7 @@ TEST_P(CliKinds, UneditedRoundTripGivesTheSourceBackAndABackup) {
   const auto log = readLog(source + ".pic.log");
   ASSERT_EQ(log.size(), c.pictures);
   for (const auto& l : log)
-    EXPECT_EQ(readFile(l.file), original.substr(static_cast<std::size_t>(l.position),
+    EXPECT_EQ(readFile(l.pictureFile), original.substr(static_cast<std::size_t>(l.position),
                                                 static_cast<std::size_t>(l.length)));
 
   CliResult imp = runCli(std::string("import --kind ") + c.kind + " " + shellQuoted(source + ".pic.log"));
@@ -142,14 +132,14 @@ TEST(CliImport, ExecutableTakesASmallerPictureZeroFilledAndRefusesALargerOne) {
   const auto log = readLog(source + ".pic.log");
   ASSERT_EQ(log.size(), 4u);
   // The bitmap shrinks to its first 20 bytes; the GIF grows by 5.
-  const std::string smaller = readFile(log[1].file).substr(0, 20);
-  writeFile(log[1].file, smaller);
-  writeFile(log[2].file, readFile(log[2].file) + "12345");
+  const std::string smaller = readFile(log[1].pictureFile).substr(0, 20);
+  writeFile(log[1].pictureFile, smaller);
+  writeFile(log[2].pictureFile, readFile(log[2].pictureFile) + "12345");
 
   CliResult imp = runCli("import --kind vb-exe " + shellQuoted(source + ".pic.log"));
   EXPECT_EQ(imp.status, 3) << "some picture was not imported";
-  EXPECT_TRUE(contains(imp.out, log[2].file + std::string(texts::kVerdictTooLarge)));
-  EXPECT_TRUE(contains(imp.out, log[1].file + std::string(texts::kVerdictImported)));
+  EXPECT_TRUE(contains(imp.out, log[2].pictureFile + std::string(texts::kVerdictTooLarge)));
+  EXPECT_TRUE(contains(imp.out, log[1].pictureFile + std::string(texts::kVerdictImported)));
 
   const std::string now = readFile(source);
   ASSERT_EQ(now.size(), original.size());
@@ -172,7 +162,7 @@ void checkRebuiltForm(const std::string& kindArg, const std::string& fileName, c
   const auto before = readLog(source + ".pic.log");
   ASSERT_EQ(before.size(), edited.size());
   for (std::size_t i = 0; i < edited.size(); ++i)
-    if (!edited[i].empty()) writeFile(before[i].file, edited[i]);
+    if (!edited[i].empty()) writeFile(before[i].pictureFile, edited[i]);
 
   CliResult imp = runCli("import --kind " + kindArg + " " + shellQuoted(source + ".pic.log"));
   ASSERT_EQ(imp.status, 0) << imp.out << imp.err;
@@ -215,13 +205,9 @@ void checkRebuiltForm(const std::string& kindArg, const std::string& fileName, c
             rebuilt.substr(static_cast<std::size_t>(previousEndNew)));
   EXPECT_EQ(static_cast<std::int64_t>(rebuilt.size()), static_cast<std::int64_t>(original.size()) + shift);
   if (headerField) {
-    auto u32At = [](const std::string& s, std::size_t at) {
-      return static_cast<std::uint32_t>(static_cast<unsigned char>(s[at]) |
-                                        static_cast<unsigned char>(s[at + 1]) << 8 |
-                                        static_cast<unsigned char>(s[at + 2]) << 16 |
-                                        static_cast<unsigned char>(s[at + 3]) << 24);
-    };
-    EXPECT_EQ(u32At(rebuilt, headerField), rebuilt.size() - headerField - 4) << "resource header size";
+    EXPECT_EQ(falcet::u32le(testing::asBytes(rebuilt), static_cast<std::int64_t>(headerField)),
+              rebuilt.size() - headerField - 4)
+        << "resource header size";
   }
 }
 
@@ -254,11 +240,11 @@ class CliFaults : public ::testing::Test {
 };
 
 TEST_F(CliFaults, PictureFileReplacedByAFolder) {
-  fs::remove(m_log[2].file);
-  fs::create_directory(m_log[2].file);
+  fs::remove(m_log[2].pictureFile);
+  fs::create_directory(m_log[2].pictureFile);
   CliResult r = import();
   EXPECT_EQ(r.status, 3);
-  EXPECT_TRUE(contains(r.out, m_log[2].file + std::string(texts::kVerdictUnreadable))) << r.out;
+  EXPECT_TRUE(contains(r.out, m_log[2].pictureFile + std::string(texts::kVerdictUnreadable))) << r.out;
   EXPECT_EQ(readFile(m_source), m_original) << "the other pictures go back unchanged";
   EXPECT_EQ(readFile(m_source + ".bak"), m_original);
 }
@@ -268,8 +254,8 @@ TEST_F(CliFaults, SourceShorterThanTheLogsRanges) {
   writeFile(m_source, shorter);
   CliResult r = import();
   EXPECT_EQ(r.status, 3);
-  EXPECT_TRUE(contains(r.out, m_log[2].file + std::string(texts::kVerdictOutOfRange))) << r.out;
-  EXPECT_TRUE(contains(r.out, m_log[3].file + std::string(texts::kVerdictOutOfRange))) << r.out;
+  EXPECT_TRUE(contains(r.out, m_log[2].pictureFile + std::string(texts::kVerdictOutOfRange))) << r.out;
+  EXPECT_TRUE(contains(r.out, m_log[3].pictureFile + std::string(texts::kVerdictOutOfRange))) << r.out;
   EXPECT_EQ(readFile(m_source), shorter) << "the pictures in range go back unchanged";
   EXPECT_EQ(readFile(m_source + ".bak"), shorter);
 }
@@ -282,8 +268,7 @@ TEST_F(CliFaults, LogNamingTheSourceAsAPicture) {
   ASSERT_EQ(runCli("export --kind vb-exe " + shellQuoted(exe)).status, 0);
   auto log = readLog(exe + ".pic.log");
   ASSERT_FALSE(log.empty());
-  writeFile(exe + ".pic.log", std::to_string(log[0].position) + ":" + std::to_string(log[0].length) + ":" +
-                                  log[0].kind + ":" + exe + "\r\n");
+  writeFile(exe + ".pic.log", formatLogLine({log[0].position, log[0].length, log[0].kind, exe}) + "\r\n");
   CliResult r = runCli("import --kind vb-exe " + shellQuoted(exe + ".pic.log"));
   EXPECT_EQ(r.status, 3);
   EXPECT_TRUE(contains(r.out, exe + std::string(texts::kVerdictTooLarge))) << r.out;
@@ -309,7 +294,7 @@ TEST_F(CliFaults, FailedExportIntoAnImmutableFolderWritesNothing) {
 
 TEST_F(CliFaults, FailedImportIntoAnImmutableFolderLeavesTheSource) {
   const fs::path folder = m_dir.path();
-  writeFile(m_log[1].file, bmpImage(4, 2, 9));
+  writeFile(m_log[1].pictureFile, bmpImage(4, 2, 9));
   if (std::system(("chattr +i " + shellQuoted(folder.string()) + " 2> /dev/null").c_str()) != 0)
     GTEST_SKIP() << "chattr +i is not allowed here";
   CliResult r = import();

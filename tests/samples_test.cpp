@@ -197,11 +197,7 @@ void importAndCheck(const std::string& file, Session& session, const std::vector
     EXPECT_EQ(result == expect, true) << file << ": bytes outside the pictures changed";
     return;
   }
-  auto u32 = [&](std::int64_t at) {
-    std::uint32_t v = 0;
-    for (int b = 3; b >= 0; --b) v = v << 8 | static_cast<unsigned char>(result[static_cast<std::size_t>(at + b)]);
-    return static_cast<std::int32_t>(v);
-  };
+  auto u32 = [&](std::int64_t at) { return falcet::i32le(testing::asBytes(result), at).value_or(-1); };
   std::int64_t shift = 0;
   std::vector<std::int64_t> starts;
   for (std::size_t i = 0; i < entries.size(); ++i) {

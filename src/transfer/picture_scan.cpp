@@ -1,8 +1,56 @@
+// The picture scan, and the filter that makes it fast.
+//
+// The scan's rule is simple and slow: at every position 0 .. size - 2, try the kinds in table
+// order; the first kind whose marker matches and whose length fields agree is taken, its picture
+// exported, and the scan goes on at marker position + length. Written literally that is
+// positions x kinds x marker bytes (tests/support/literal_scan.cpp keeps that version as the
+// reference, and the tests compare the two on random buffers and kind tables).
+//
+// The filter (a "Teddy" filter) rejects most positions without looking at the kinds. Each
+// marker's first three bytes (its prefix) go into one of eight buckets, one bit each. For every
+// prefix offset k = 0, 1, 2 two 16-entry tables say which buckets have a prefix byte with that low
+// nibble (lo[k]) and that high nibble (hi[k]) at offset k. A position p may hold a marker only
+// when some bucket bit survives
+//
+//   lo[0][b0 & 15] & hi[0][b0 >> 4] & lo[1][b1 & 15] & hi[1][b1 >> 4] & lo[2][b2 & 15] & hi[2][b2 >> 4]
+//
+// with b0, b1, b2 the bytes at p, p + 1, p + 2. A worked example with two markers (buckets are
+// given in the order of the prefixes' bytes):
+//
+//   bucket bit 01: "\x07TBitmap" (07 54 42 ...), prefix 07 54 42
+//   bucket bit 02: "lt\0\0"      (6C 74 00 00),  prefix 6C 74 00
+//
+//   offset 0: lo[0][7] = 01, hi[0][0] = 01 (07)    lo[0][C] = 02, hi[0][6] = 02 (6C)
+//   offset 1: lo[1][4] = 03 (54 and 74 share it)   hi[1][5] = 01 (54), hi[1][7] = 02 (74)
+//   offset 2: lo[2][2] = 01, hi[2][4] = 01 (42)    lo[2][0] = 02, hi[2][0] = 02 (00)
+//
+//   bytes 6C 74 00: 02 & 02 & 03 & 02 & 02 & 02 = 02 -> candidate, tested against the kinds
+//   bytes 6C 54 00: 02 & 02 & 03 & 01 & ...     = 00 -> rejected (54 at offset 1 is bucket 01's)
+//   bytes 07 74 42: 01 & 01 & 03 & 02 & ...     = 00 -> rejected (the buckets disagree)
+//
+// Nibble tables can let a few non-markers through (two prefixes in one bucket mix their
+// nibbles), never keep a marker out; every candidate is then tested exactly, in kind order. With
+// more than eight prefixes, buckets are shared, which only adds candidates. A marker shorter than
+// three bytes fills the offsets it lacks with every nibble. A kind with an empty marker matches
+// everywhere and turns the filter off.
+//
+// The tail: from size - longest marker + 1 on, the longest marker would run past the end of the
+// buffer, and the scan's rule says that such a marker ends the test of its position (the kinds
+// after it are not tried). The filter cannot see that, so those last positions are tested one by
+// one (filterEnd). The filter itself reads up to p + 2, which the tail rule keeps in the buffer.
+//
+// The filter runs 32 positions at a time with AVX2 where the machine has it
+// (picture_scan_x86.cpp, built on x86-64 only; six pshufb lookups per block); elsewhere, and for
+// the positions after the last whole block, the byte tables m_table (lo & hi per byte value)
+// are used one position at a time.
+
 #include "transfer/picture_scan.hpp"
 
 #include <cstring>
-#include <immintrin.h>
 #include <map>
+
+#include "transfer/picture_scan_wide.hpp"
+#include "util/bytes.hpp"
 
 namespace falcet {
 namespace {
@@ -10,14 +58,11 @@ namespace {
 constexpr int kPrefix = 3;
 
 // Reads a 32-bit little-endian value at file offset off if it lies wholly inside the file; bytes
-// holds the file from offset base on.
+// holds the file from offset base on (and every byte the kinds may read, see readReach).
 bool readU32le(const unsigned char* bytes, std::int64_t base, std::int32_t size, std::int64_t off,
                std::int32_t& out) {
-  if (off < 0 || off > static_cast<std::int64_t>(size) - 4) return false;
-  const unsigned char* p = bytes + (off - base);
-  std::uint32_t v = static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-                    static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-  out = static_cast<std::int32_t>(v);
+  if (!fitsIn(static_cast<std::size_t>(size), off, 4)) return false;
+  out = static_cast<std::int32_t>(loadU32le(bytes + (off - base)));
   return true;
 }
 
@@ -135,56 +180,11 @@ std::size_t MarkerFilter::nextScalar(const unsigned char* bytes, std::size_t fro
   return to;
 }
 
-namespace {
-
-// The bucket bits of 32 bytes: low-nibble table AND high-nibble table.
-__attribute__((target("avx2"))) inline __m256i classify(__m256i v, __m256i lo, __m256i hi,
-                                                        __m256i nib) {
-  __m256i vl = _mm256_and_si256(v, nib);
-  __m256i vh = _mm256_and_si256(_mm256_srli_epi16(v, 4), nib);
-  return _mm256_and_si256(_mm256_shuffle_epi8(lo, vl), _mm256_shuffle_epi8(hi, vh));
-}
-
-__attribute__((target("avx2"))) std::size_t nextAvx2(const unsigned char* bytes, std::size_t from,
-                                                     std::size_t to,
-                                                     const unsigned char (*lo)[32],
-                                                     const unsigned char (*hi)[32]) {
-  const __m256i nib = _mm256_set1_epi8(0x0F);
-  const __m256i lo0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(lo[0]));
-  const __m256i lo1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(lo[1]));
-  const __m256i lo2 = _mm256_load_si256(reinterpret_cast<const __m256i*>(lo[2]));
-  const __m256i hi0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(hi[0]));
-  const __m256i hi1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(hi[1]));
-  const __m256i hi2 = _mm256_load_si256(reinterpret_cast<const __m256i*>(hi[2]));
-  const __m256i zero = _mm256_setzero_si256();
-  std::size_t p = from;
-  for (; p + 32 <= to; p += 32) {
-    __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + p));
-    __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + p + 1));
-    __m256i v2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + p + 2));
-    __m256i r = _mm256_and_si256(classify(v0, lo0, hi0, nib),
-                                 _mm256_and_si256(classify(v1, lo1, hi1, nib), classify(v2, lo2, hi2, nib)));
-    auto mask = static_cast<std::uint32_t>(~_mm256_movemask_epi8(_mm256_cmpeq_epi8(r, zero)));
-    if (mask) return p + static_cast<std::size_t>(__builtin_ctz(mask));
-  }
-  return p;
-}
-
-bool haveAvx2() {
-  static const bool has = __builtin_cpu_supports("avx2");
-  return has;
-}
-
-}  // namespace
-
 std::size_t MarkerFilter::next(const unsigned char* bytes, std::size_t from, std::size_t to) const {
   if (!m_enabled) return from;
-  std::size_t p = from;
-  if (haveAvx2()) {
-    p = nextAvx2(bytes, from, to, m_lo, m_hi);
-    if (p + 32 <= to) return p;  // a candidate inside a full block
-  }
-  return nextScalar(bytes, p, to);
+  const WideResult wide = wideFilterNext(bytes, from, to, m_lo, m_hi);
+  if (wide.found) return wide.pos;
+  return nextScalar(bytes, wide.pos, to);
 }
 
 }  // namespace falcet
