@@ -62,86 +62,91 @@ SourceKindValue chooseKind(const std::string& kindOption, const std::string& sou
   return DetectSourceKind(sourceName).value_or(SourceKindValue::VbExe);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  initLocale();
-  CLI::App app{"Falcet：匯出與匯入 VB6 及 Delphi 程式窗體資料中的圖像。\n"
-               "匯出：每個圖像存成原始檔旁的一個檔案（原始檔名.001.bmp …），並寫下記錄檔 原始檔名.pic.log。\n"
-               "用任何圖像編輯器修改圖像後，匯入：依記錄檔把圖像放回原始檔，舊檔保留為 原始檔名.bak。\n"
-               "結束狀態：0 成功；1 失敗；3 已寫入但有圖像未匯入。",
-               "falcet-cli"};
-  app.require_subcommand(1);
-  app.set_help_flag("-h,--help", "顯示說明");
-
+// What the command line asked for.
+struct Request {
   std::string settings, kind, path;
+  CLI::App* kinds = nullptr;
+  CLI::App* exportCommand = nullptr;
+  CLI::App* importCommand = nullptr;
+  CLI::App* detect = nullptr;
+};
+
+void configure(CLI::App& app, Request& r) {
+  namespace t = texts::cli;
+  auto s = [](std::string_view text) { return std::string(text); };
+  app.require_subcommand(1);
+  app.set_help_flag("-h,--help", s(t::kHelpFlag));
   const std::vector<std::string> kindOptions(kSourceKindOptions.begin(), kSourceKindOptions.end());
-  const std::string kindHelp =
-      "原始檔類型：vb-exe、vb-bin、delphi-exe、delphi-dfm；未指定時依檔名判斷（.exe 看第一個區段名稱），"
-      "判斷不出時為 vb-exe";
-  const std::string settingsHelp = "設定檔（預設為程式旁的 Falcet.ini）";
 
-  auto* kinds = app.add_subcommand("kinds", "列出設定檔中的圖像類型，每行一個：序號、名稱、標記（十六進位）、"
-                                            "FilePosFix、FileLenPos、BinFileLenPos、BinFileLenFix、FileExt、"
-                                            "DfmBlockLenPos、DfmBlockLenFix。\n例：falcet-cli kinds --settings Falcet.ini");
-  kinds->add_option("--settings", settings, settingsHelp);
+  r.kinds = app.add_subcommand("kinds", s(t::kKindsCommand));
+  r.kinds->add_option("--settings", r.settings, s(t::kSettingsOption));
 
-  auto* exp = app.add_subcommand("export", "匯出原始檔中的圖像。\n例：falcet-cli export D:/a/prog.exe");
-  exp->add_option("--kind", kind, kindHelp)->check(CLI::IsMember(kindOptions));
-  exp->add_option("--settings", settings, settingsHelp);
-  exp->add_option("SOURCE", path, "原始檔")->required();
+  r.exportCommand = app.add_subcommand("export", s(t::kExportCommand));
+  r.exportCommand->add_option("--kind", r.kind, s(t::kKindOption))->check(CLI::IsMember(kindOptions));
+  r.exportCommand->add_option("--settings", r.settings, s(t::kSettingsOption));
+  r.exportCommand->add_option("SOURCE", r.path, s(t::kSourceArgument))->required();
 
-  auto* imp = app.add_subcommand("import", "依記錄檔把圖像匯入原始檔（原始檔為記錄檔名去掉 .pic.log）。\n"
-                                           "例：falcet-cli import D:/a/prog.exe.pic.log");
-  imp->add_option("--kind", kind, kindHelp)->check(CLI::IsMember(kindOptions));
-  imp->add_option("--settings", settings, settingsHelp);
-  imp->add_option("LOG", path, "記錄檔（*.pic.log）")->required();
+  r.importCommand = app.add_subcommand("import", s(t::kImportCommand));
+  r.importCommand->add_option("--kind", r.kind, s(t::kKindOption))->check(CLI::IsMember(kindOptions));
+  r.importCommand->add_option("--settings", r.settings, s(t::kSettingsOption));
+  r.importCommand->add_option("LOG", r.path, s(t::kLogArgument))->required();
 
-  auto* det = app.add_subcommand("detect", "顯示依檔名判斷出的原始檔類型（vb-exe、vb-bin、delphi-exe、"
-                                           "delphi-dfm），判斷不出時顯示 none。\n例：falcet-cli detect prog.exe");
-  det->add_option("FILE", path, "檔案")->required();
+  r.detect = app.add_subcommand("detect", s(t::kDetectCommand));
+  r.detect->add_option("FILE", r.path, s(t::kFileArgument))->required();
+}
 
-  CLI11_PARSE(app, argc, argv);
-  path = localeToUtf8(path);
-  settings = localeToUtf8(settings);
-
-  PrintSink sink;
-  if (*det) {
-    auto k = DetectSourceKind(path);
-    std::puts(k ? std::string(sourceKindOption(*k)).c_str() : "none");
-    return 0;
+void printKinds(const PictureKinds& kinds) {
+  std::size_t i = 1;
+  for (const PictureKind& k : kinds) {
+    std::string line = std::to_string(i++) + "\t" + k.Name + "\t" + hex(k.FileHandleMark) + "\t" +
+                       std::to_string(k.FilePosFix) + "\t" + std::to_string(k.FileLenPos) + "\t" +
+                       std::to_string(k.BinFileLenPos) + "\t" + std::to_string(k.BinFileLenFix) +
+                       "\t" + k.FileExt + "\t" + std::to_string(k.DfmBlockLenPos) + "\t" +
+                       std::to_string(k.DfmBlockLenFix);
+    std::puts(utf8ToLocale(line).c_str());
   }
+}
 
-  Session session;
-  if (!loadKinds(settings, session.pictureKinds, sink)) return 1;
-
-  if (*kinds) {
-    std::size_t i = 1;
-    for (const PictureKind& k : session.pictureKinds) {
-      std::string line = std::to_string(i++) + "\t" + k.Name + "\t" + hex(k.FileHandleMark) + "\t" +
-                         std::to_string(k.FilePosFix) + "\t" + std::to_string(k.FileLenPos) + "\t" +
-                         std::to_string(k.BinFileLenPos) + "\t" + std::to_string(k.BinFileLenFix) +
-                         "\t" + k.FileExt + "\t" + std::to_string(k.DfmBlockLenPos) + "\t" +
-                         std::to_string(k.DfmBlockLenFix);
-      std::puts(utf8ToLocale(line).c_str());
-    }
-    return 0;
-  }
-
-  if (*exp) {
-    session.SourceKind = chooseKind(kind, std::string(trimSpaces(path)));
-    return ExportPictures(session, path, sink) ? 0 : 1;
-  }
-
-  if (!isLogFileName(path)) {
+int runImport(Session& session, const Request& r, PrintSink& sink) {
+  if (!isLogFileName(r.path)) {
     sink.show(texts::kFileNameError, kAppTitle, MessageKind::Error);
     return 1;
   }
-  session.SourceKind = chooseKind(kind, path.substr(0, path.size() - 8));
-  switch (ImportPictures(session, path, sink)) {
+  session.SourceKind = chooseKind(r.kind, r.path.substr(0, r.path.size() - 8));
+  switch (ImportPictures(session, r.path, sink)) {
     case ImportOutcome::Done: return 0;
     case ImportOutcome::Partial: return 3;
     case ImportOutcome::Failed: return 1;
   }
   return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  initLocale();
+  CLI::App app{std::string(texts::cli::kAbout), "falcet-cli"};
+  Request r;
+  configure(app, r);
+  CLI11_PARSE(app, argc, argv);
+  r.path = localeToUtf8(r.path);
+  r.settings = localeToUtf8(r.settings);
+
+  PrintSink sink;
+  if (*r.detect) {
+    auto k = DetectSourceKind(r.path);
+    std::puts(k ? std::string(sourceKindOption(*k)).c_str() : "none");
+    return 0;
+  }
+  Session session;
+  if (!loadKinds(r.settings, session.pictureKinds, sink)) return 1;
+  if (*r.kinds) {
+    printKinds(session.pictureKinds);
+    return 0;
+  }
+  if (*r.exportCommand) {
+    session.SourceKind = chooseKind(r.kind, std::string(trimSpaces(r.path)));
+    return ExportPictures(session, r.path, sink) ? 0 : 1;
+  }
+  return runImport(session, r, sink);
 }

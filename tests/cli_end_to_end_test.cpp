@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -88,6 +90,11 @@ struct KindCase {
   std::size_t pictures;
 };
 
+// Failures name the case, not its bytes.
+void PrintTo(const KindCase& c, std::ostream* os) {
+  *os << c.name << " (--kind " << c.kind << ", " << c.file << ", " << c.pictures << " pictures)";
+}
+
 const KindCase kKindCases[] = {
     {"VbBin", "vb-bin", "Form1.frx", vbImages, 4},
     {"VbExe", "vb-exe", "Project1.exe", [] { return peFile(".text", 4, vbImages()); }, 4},
@@ -121,7 +128,7 @@ TEST_P(CliKinds, UneditedRoundTripGivesTheSourceBackAndABackup) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, CliKinds, ::testing::ValuesIn(kKindCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST(CliImport, ExecutableTakesASmallerPictureZeroFilledAndRefusesALargerOne) {
   TempDir dir;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "support/fixtures.hpp"
 
 namespace falcet {
@@ -16,6 +18,13 @@ struct DetectCase {
   std::string content;  // empty: no file is written
   std::optional<SourceKindValue> want;
 };
+
+void PrintTo(const DetectCase& c, std::ostream* os) {
+  *os << c.name << " (\"" << c.fileName << "\", " << c.content.size() << " bytes, want ";
+  if (c.want) *os << *c.want;
+  else *os << "none";
+  *os << ")";
+}
 
 class Detection : public ::testing::TestWithParam<DetectCase> {};
 
@@ -52,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
         DetectCase{"Bin", "f.BIN", "", SourceKindValue::VbBin}, DetectCase{"Dfm", "f.dfm", "", SourceKindValue::DelphiDfm},
         DetectCase{"Dll", "f.dll", "", std::nullopt}, DetectCase{"Ocx", "f.ocx", "", std::nullopt},
         DetectCase{"Log", "f.log", "", std::nullopt}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(DetectionNames, ShortNames) {
   EXPECT_EQ(DetectSourceKind("exe"), std::nullopt);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "support/fixtures.hpp"
@@ -47,6 +48,28 @@ TEST_F(ExportFixture, WritesPicturesLogAndReport) {
   EXPECT_EQ(sink.messages[0].text, "記錄檔：\r\n  " + source + ".pic.log\r\n窗體匯出檔：\r\n  " + source +
                                        ".001.dat\r\n  " + source + ".002.dat\r\n匯出完畢！");
   EXPECT_EQ(session.PictureCounter, 0);
+}
+
+// After a picture the scan goes on at marker position + length, whatever FilePosFix is: a marker
+// there is found, one a byte before it lies inside the skipped span. The rule is the production
+// code's, through the whole command.
+TEST_F(ExportFixture, ScanResumesAtMarkerPositionPlusLength) {
+  struct Case {
+    std::int32_t second;  // where the second marker starts
+    std::size_t pictures;
+  };
+  for (const Case c : {Case{20, 2}, Case{19, 1}, Case{21, 2}}) {
+    // The first picture (marker at 0, length 20) spans bytes 7 .. 26; the second marker lies in it.
+    std::string bytes = "PIC" + u32le(20) + std::string(20, '.');
+    const std::string second = "PIC" + u32le(5) + "hello";
+    bytes.resize(static_cast<std::size_t>(c.second) + second.size(), '.');
+    bytes.replace(static_cast<std::size_t>(c.second), second.size(), second);
+    writeFile(source, bytes + "end");
+    ASSERT_TRUE(run(source));
+    const std::string log = readFile(source + ".pic.log");
+    EXPECT_EQ(static_cast<std::size_t>(std::count(log.begin(), log.end(), '\n')), c.pictures)
+        << "second marker at " << c.second << "\n" << log;
+  }
 }
 
 TEST_F(ExportFixture, NoPictureGivesEmptyLogAndHeaderOnly) {

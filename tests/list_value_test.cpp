@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "support/fixtures.hpp"
 
 namespace falcet {
@@ -24,6 +26,10 @@ struct SplitCase {
   std::int32_t limit;
   Strings want;
 };
+
+void PrintTo(const SplitCase& c, std::ostream* os) {
+  *os << c.name << " (Split(\"" << c.separator << "\", \"" << c.text << "\", " << c.limit << "))";
+}
 
 class SplitCases : public ::testing::TestWithParam<SplitCase> {};
 
@@ -49,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"EmptySeparatorMultiByte", "", "圖像", -1, {"圖", "像"}},
         SplitCase{"LeadingSeparator", ":", ":a", -1, {"", "a"}},
         SplitCase{"DriveLetterStaysInLastField", ":", "1:2:k:D:\\a:b", 4, {"1", "2", "k", "D:\\a:b"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(Lists, JoinFlattensItsArguments) {
   EXPECT_EQ(Join(", ", {ListValue::array({"x", "y"}), ListValue("z")}).text(), "x, y, z");

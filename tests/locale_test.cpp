@@ -68,8 +68,8 @@ TEST_P(LocaleParam, LoadsAChineseFileName) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Locales, LocaleParam, ::testing::Values("C.UTF-8", "zh_TW.BIG5"),
-                         [](const auto& info) {
-                           return std::string(info.param[0] == 'C' ? "Utf8" : "Big5");
+                         [](const auto& row) {
+                           return std::string(row.param[0] == 'C' ? "Utf8" : "Big5");
                          });
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace falcet {
 namespace {
 
@@ -10,6 +12,10 @@ struct IntCase {
   const char* text;
   std::optional<std::int32_t> want;
 };
+
+void PrintTo(const IntCase& c, std::ostream* os) {
+  *os << c.name << " (\"" << c.text << "\")";
+}
 
 class IntegerKeys : public ::testing::TestWithParam<IntCase> {};
 
@@ -32,7 +38,7 @@ INSTANTIATE_TEST_SUITE_P(
                       IntCase{"Empty", "", std::nullopt}, IntCase{"Letters", "abc", std::nullopt},
                       IntCase{"TrailingText", "12x", std::nullopt}, IntCase{"SignOnly", "-", std::nullopt},
                       IntCase{"BlankInside", "1 2", std::nullopt}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(LogNumbers, ReadTheNumberAtTheStart) {
   EXPECT_EQ(parseLeadingNumber("12"), 12);

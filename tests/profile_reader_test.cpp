@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "settings/ini_file.hpp"
 #include "support/fixtures.hpp"
 
@@ -15,6 +17,10 @@ struct ReadCase {
   const char* key;
   std::optional<std::string> want;
 };
+
+void PrintTo(const ReadCase& c, std::ostream* os) {
+  *os << c.name << " ([" << c.section << "] " << c.key << ")";
+}
 
 class ProfileRules : public ::testing::TestWithParam<ReadCase> {};
 
@@ -61,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "a\uFFFD\uFFFDb\uFFFD\uFFFDc\uFFFD\uFFFD\uFFFDd"},
         ReadCase{"Utf16LeBom", std::string("\xFF\xFE[\0s\0]\0\n\0k\0=\0v\0\n\0", 18), "s", "k", "v"},
         ReadCase{"Utf16BeBom", std::string("\xFE\xFF\0[\0s\0]\0\n\0k\0=\0v\0\n", 18), "s", "k", "v"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ProfileFiles, MissingFileOrFolderGivesEmptyDocument) {
   testing::TempDir dir;

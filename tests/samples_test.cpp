@@ -208,8 +208,9 @@ void importAndCheck(const std::string& file, Session& session, const std::vector
     starts.push_back(start);
     EXPECT_EQ(result.substr(static_cast<std::size_t>(start), pictures[i].size()), pictures[i]) << file;
     EXPECT_EQ(u32(start + k.BinFileLenPos), length + k.BinFileLenFix) << file << " picture " << i;
-    if (session.SourceKind == SourceKindValue::DelphiDfm && k.DfmBlockLenPos != 0)
+    if (session.SourceKind == SourceKindValue::DelphiDfm && k.DfmBlockLenPos != 0) {
       EXPECT_EQ(u32(start + k.DfmBlockLenPos), length + k.DfmBlockLenFix) << file << " picture " << i;
+    }
     shift += length - e.RecordedLength;
   }
   ASSERT_EQ(static_cast<std::int64_t>(result.size()), static_cast<std::int64_t>(original.size()) + shift) << file;

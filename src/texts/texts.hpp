@@ -64,6 +64,35 @@ inline constexpr std::string_view kSourceFilter =
     "全部檔案(*.*)|*.*";
 inline constexpr std::string_view kLogFilter = "記錄檔(*.log)|*.log|全部檔案(*.*)|*.*";
 
+// The command line's help.
+namespace cli {
+inline constexpr std::string_view kAbout =
+    "Falcet：匯出與匯入 VB6 及 Delphi 程式窗體資料中的圖像。\n"
+    "匯出：每個圖像存成原始檔旁的一個檔案（原始檔名.001.bmp …），並寫下記錄檔 原始檔名.pic.log。\n"
+    "用任何圖像編輯器修改圖像後，匯入：依記錄檔把圖像放回原始檔，舊檔保留為 原始檔名.bak。\n"
+    "結束狀態：0 成功；1 失敗；3 已寫入但有圖像未匯入。";
+inline constexpr std::string_view kHelpFlag = "顯示說明";
+inline constexpr std::string_view kKindOption =
+    "原始檔類型：vb-exe、vb-bin、delphi-exe、delphi-dfm；未指定時依檔名判斷（.exe 看第一個區段名稱），"
+    "判斷不出時為 vb-exe";
+inline constexpr std::string_view kSettingsOption = "設定檔（預設為程式旁的 Falcet.ini）";
+inline constexpr std::string_view kKindsCommand =
+    "列出設定檔中的圖像類型，每行一個：序號、名稱、標記（十六進位）、"
+    "FilePosFix、FileLenPos、BinFileLenPos、BinFileLenFix、FileExt、"
+    "DfmBlockLenPos、DfmBlockLenFix。\n例：falcet-cli kinds --settings Falcet.ini";
+inline constexpr std::string_view kExportCommand =
+    "匯出原始檔中的圖像。\n例：falcet-cli export D:/a/prog.exe";
+inline constexpr std::string_view kSourceArgument = "原始檔";
+inline constexpr std::string_view kImportCommand =
+    "依記錄檔把圖像匯入原始檔（原始檔為記錄檔名去掉 .pic.log）。\n"
+    "例：falcet-cli import D:/a/prog.exe.pic.log";
+inline constexpr std::string_view kLogArgument = "記錄檔（*.pic.log）";
+inline constexpr std::string_view kDetectCommand =
+    "顯示依檔名判斷出的原始檔類型（vb-exe、vb-bin、delphi-exe、"
+    "delphi-dfm），判斷不出時顯示 none。\n例：falcet-cli detect prog.exe";
+inline constexpr std::string_view kFileArgument = "檔案";
+}  // namespace cli
+
 // The description of a system error (an errno value) as the user sees it.
 [[nodiscard]] std::string describeSystemError(int err);
 

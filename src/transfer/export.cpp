@@ -59,6 +59,7 @@ class ExportRun {
   }
 
   ListValue& report() { return m_report; }
+  const ListValue& report() const { return m_report; }
   const std::string& logText() const { return m_log; }
   const std::vector<std::string>& unwritten() const { return m_unwritten; }
   int firstError() const { return m_firstError; }
@@ -112,6 +113,28 @@ constexpr std::int64_t kPieceThreshold = 4 << 20;
 constexpr std::size_t kPieceSize = 256 << 10;
 // Kinds that read further than this from a position are scanned with the file whole in memory.
 constexpr std::int64_t kPieceReachLimit = 1 << 20;
+
+// Writes the log and shows the report, then the pictures that could not be written. True when
+// nothing went wrong.
+bool finishExport(const ExportRun& run, FileDescriptor& log, const std::string& logPath,
+                  MessageSink& sink) {
+  const std::string& text = run.logText();
+  if (!writeAll(log.get(), text.data(), text.size()) || !log.close()) {
+    const int err = errno;
+    sink.show(std::string(texts::kWriteFileError) + "\r\n" + logPath + "\r\n" +
+                  texts::describeSystemError(err),
+              kAppTitle, MessageKind::Error);
+    return false;
+  }
+  ShowList(sink, {ListValue(Join("\r\n", {run.report()}).text() + "\r\n" +
+                            std::string(texts::kExportDone))});
+  if (run.unwritten().empty()) return true;
+  std::string message(texts::kPictureWriteError);
+  for (const auto& file : run.unwritten()) message += "\r\n  " + file;
+  message += "\r\n" + texts::describeSystemError(run.firstError());
+  sink.show(message, kAppTitle, MessageKind::Error);
+  return false;
+}
 
 }  // namespace
 
@@ -172,25 +195,7 @@ bool ExportPictures(Session& session, std::string& path, MessageSink& sink, Expo
                  [&](const ScanMatch& m) { return run.ExportAt(m, fetch); });
   }
   session.PictureCounter = 0;
-
-  const std::string& text = run.logText();
-  if (!writeAll(log.get(), text.data(), text.size()) || !log.close()) {
-    const int err = errno;
-    sink.show(std::string(texts::kWriteFileError) + "\r\n" + logPath + "\r\n" +
-                  texts::describeSystemError(err),
-              kAppTitle, MessageKind::Error);
-    return false;
-  }
-  ShowList(sink, {ListValue(Join("\r\n", {run.report()}).text() + "\r\n" +
-                            std::string(texts::kExportDone))});
-  if (!run.unwritten().empty()) {
-    std::string message(texts::kPictureWriteError);
-    for (const auto& file : run.unwritten()) message += "\r\n  " + file;
-    message += "\r\n" + texts::describeSystemError(run.firstError());
-    sink.show(message, kAppTitle, MessageKind::Error);
-    return false;
-  }
-  return true;
+  return finishExport(run, log, logPath, sink);
 }
 
 }  // namespace falcet
