@@ -1,13 +1,11 @@
 #include "app/detect.hpp"
 
 #include <algorithm>
-#include <fcntl.h>
 #include <limits>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/codepage.hpp"
 #include "platform/file_io.hpp"
+#include "transfer/companion.hpp"
 #include "util/ascii.hpp"
 #include "util/bytes.hpp"
 
@@ -76,12 +74,11 @@ std::string lastCharacters(const std::string& text, std::size_t n) {
 
 std::string ReadFirstSectionName(const std::string& name) {
   const auto path = nativePath(name);
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || st.st_size > std::numeric_limits<std::int32_t>::max())
-    return {};
-  const auto probeLength = static_cast<std::int32_t>(st.st_size);
+  const auto st = fileStatus(path);
+  if (!st || st->size > std::numeric_limits<std::int32_t>::max()) return {};
+  const auto probeLength = static_cast<std::int32_t>(st->size);
   if (probeLength < 1023) return {};
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  FileDescriptor fd = openRegularForRead(path);
   if (!fd.valid()) return {};
   Probe probe(fd.get(), probeLength);
   std::int32_t headerOffset = 0, signature = 0;
@@ -107,7 +104,7 @@ std::optional<SourceKindValue> DetectSourceKind(const std::string& name) {
   const std::string ending = toLowerAscii(lastCharacters(name, 4));
   if (ending == ".exe")
     return IsDelphiExecutable(name) ? SourceKindValue::DelphiExe : SourceKindValue::VbExe;
-  if (ending == ".bin") return SourceKindValue::VbBin;
+  if (ending == ".bin" || isVbBlobFileName(name)) return SourceKindValue::VbBin;
   if (ending == ".dfm") return SourceKindValue::DelphiDfm;
   return std::nullopt;
 }

@@ -10,8 +10,9 @@
 
 namespace falcet {
 
-// ".exe" (Delphi when the first section is "CODE", else VB), ".bin", ".dfm"; the last four
-// characters compared without regard to letter case. None for any other name.
+// ".exe" (Delphi when the first section is "CODE", else VB); ".bin" and the VB blob files
+// ".frx", ".ctx", ".dsx", ".pgx", ".dox" (VB BIN); ".dfm". The last four characters compared
+// without regard to letter case. None for any other name.
 [[nodiscard]] std::optional<SourceKindValue> DetectSourceKind(const std::string& name);
 
 [[nodiscard]] bool IsDelphiExecutable(const std::string& name);

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "util/ascii.hpp"
+
 namespace falcet {
 
 FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
@@ -71,30 +73,176 @@ bool readAllAt(int fd, std::int64_t offset, void* data, std::size_t size) {
   return true;
 }
 
-bool writeWholeFile(const std::filesystem::path& path, std::string_view data) {
+FileDescriptor openRegularForRead(const std::filesystem::path& path) {
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd.valid()) return fd;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return {};
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return {};
+  }
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return {};
+  return fd;
+}
+
+std::optional<FileIdentity> identityOf(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return std::nullopt;
+  return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+OverwriteOpen openForOverwrite(const std::filesystem::path& path, const FileIdentity* avoid) {
+  // No O_TRUNC: nothing changes until the file is known to be a regular file of its own.
+  // O_NOFOLLOW refuses a symbolic link at the name; O_NONBLOCK keeps a FIFO from blocking.
+  FileDescriptor fd(
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666));
+  if (!fd.valid()) return {};
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return {};
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return {};
+  }
+  if (avoid && avoid->device == static_cast<std::uint64_t>(st.st_dev) &&
+      avoid->inode == static_cast<std::uint64_t>(st.st_ino)) {
+    errno = EEXIST;
+    return {};
+  }
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return {};
+  return {std::move(fd), static_cast<std::int64_t>(st.st_size)};
+}
+
+WriteResult writeWholeFile(const std::filesystem::path& path, std::string_view data,
+                           const FileIdentity* avoid) {
   // Written over from the start, then cut to the new length. Emptying with O_TRUNC first would
   // do the same, but some file systems (ext4) then flush the file on close, which costs a disk
   // write per picture when an export runs again over its own files.
-  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+  OverwriteOpen target = openForOverwrite(path, avoid);
+  if (!target.fd.valid()) return WriteResult::Refused;
+  if (!writeAll(target.fd.get(), data.data(), data.size())) return WriteResult::Failed;
+  if (target.oldSize > static_cast<std::int64_t>(data.size()) &&
+      ::ftruncate(target.fd.get(), static_cast<off_t>(data.size())) != 0)
+    return WriteResult::Failed;
+  return target.fd.close() ? WriteResult::Written : WriteResult::Failed;
+}
+
+namespace {
+
+// A new, empty file with a short random name in folder; its descriptor and name.
+FileDescriptor makeTemporaryBeside(const std::filesystem::path& folder, std::filesystem::path& name) {
+  std::string pattern = ((folder.empty() ? std::filesystem::path(".") : folder) / ".falcet-XXXXXX").native();
+  FileDescriptor fd(::mkostemp(pattern.data(), O_CLOEXEC));
+  if (fd.valid()) name = pattern;
+  return fd;
+}
+
+// Makes `copy` (which must not exist yet) a copy of `from`: a hard link where the file system has
+// them, else the bytes, flushed.
+bool linkOrCopy(const std::filesystem::path& from, const std::filesystem::path& copy) {
+  if (::link(from.c_str(), copy.c_str()) == 0) return true;
+  if (errno == EEXIST) return false;
+  auto bytes = readWholeFile(from);
+  if (!bytes) return false;
+  FileDescriptor fd(::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!fd.valid()) return false;
+  bool ok = writeAll(fd.get(), bytes->data(), bytes->size()) && ::fsync(fd.get()) == 0;
+  ok = fd.close() && ok;
+  if (!ok) ::unlink(copy.c_str());
+  return ok;
+}
+
+// The temporary file takes the target's owner (where allowed) and mode.
+void copyOwnerAndMode(int fd, const struct stat& target) {
+  mode_t mode = target.st_mode & 07777;
+  if ((target.st_uid != ::geteuid() || target.st_gid != ::getegid()) &&
+      ::fchown(fd, target.st_uid, target.st_gid) != 0)
+    mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
+  ::fchmod(fd, mode);
+}
+
+}  // namespace
+
+bool replaceFileContent(const std::filesystem::path& target, const void* data, std::size_t size,
+                        ReplaceOptions options) {
+  const std::filesystem::path folder = target.parent_path();
+  std::filesystem::path backup = target;
+  backup += ".bak";
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return false;
-  if (!writeAll(fd.get(), data.data(), data.size())) return false;
-  if (st.st_size > static_cast<off_t>(data.size()) &&
-      ::ftruncate(fd.get(), static_cast<off_t>(data.size())) != 0)
+  const bool existed = ::stat(target.c_str(), &st) == 0;
+  // A backup name that a file cannot take (a folder) stops the replace before anything is written.
+  struct stat backupSt {};
+  if (existed && options.keepBackup && ::lstat(backup.c_str(), &backupSt) == 0 &&
+      S_ISDIR(backupSt.st_mode)) {
+    errno = EISDIR;
     return false;
-  return fd.close();
+  }
+  std::filesystem::path tmp;
+  FileDescriptor fd = makeTemporaryBeside(folder, tmp);
+  if (!fd.valid()) return false;
+  if (existed) copyOwnerAndMode(fd.get(), st);
+  bool ok = writeAll(fd.get(), data, size) && ::fsync(fd.get()) == 0;
+  ok = fd.close() && ok;
+
+  std::filesystem::path orig = target;
+  orig += ".orig";
+  struct stat origSt {};
+  if (ok && existed && options.keepOriginal && ::lstat(orig.c_str(), &origSt) != 0 && errno == ENOENT)
+    ok = linkOrCopy(target, orig);
+  // The new backup is made under a temporary name and takes the backup's name only after the new
+  // content is in place.
+  std::filesystem::path newBackup;
+  if (ok && existed && options.keepBackup) {
+    FileDescriptor placeholder = makeTemporaryBeside(folder, newBackup);
+    ok = placeholder.valid() && ::unlink(newBackup.c_str()) == 0 && linkOrCopy(target, newBackup);
+    if (!ok) newBackup.clear();
+  }
+  if (ok) ok = ::rename(tmp.c_str(), target.c_str()) == 0;
+  if (!ok) {
+    const int err = errno;
+    ::unlink(tmp.c_str());
+    if (!newBackup.empty()) ::unlink(newBackup.c_str());
+    errno = err;
+    return false;
+  }
+  if (!newBackup.empty()) {
+    // Should this fail, the old content stays under the temporary name: nothing is lost.
+    (void)::rename(newBackup.c_str(), backup.c_str());
+  }
+  FileDescriptor dir(::open((folder.empty() ? std::filesystem::path(".") : folder).c_str(),
+                            O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.valid()) (void)::fsync(dir.get());
+  return true;
+}
+
+std::optional<std::filesystem::path> findSiblingWithExtension(const std::filesystem::path& path,
+                                                             std::string_view extension) {
+  std::filesystem::path exact = path;
+  exact.replace_extension(std::string(extension));
+  if (auto st = fileStatus(exact); st && st->regular) return exact;
+  const std::string wanted = exact.filename().native();
+  std::error_code ec;
+  const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().native();
+    if (equalsIgnoreCaseAscii(name, wanted) && entry.is_regular_file(ec))
+      return path.parent_path() / entry.path().filename();
+  }
+  return std::nullopt;
+}
+
+std::optional<FileStatus> fileStatus(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileStatus{static_cast<std::int64_t>(st.st_size), S_ISREG(st.st_mode), S_ISDIR(st.st_mode)};
 }
 
 std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  FileDescriptor fd = openRegularForRead(path);
   if (!fd.valid()) return std::nullopt;
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return std::nullopt;
-  if (S_ISDIR(st.st_mode)) {
-    errno = EISDIR;
-    return std::nullopt;
-  }
   std::string out;
   char buf[65536];
   for (;;) {

@@ -47,10 +47,65 @@ class FileDescriptor {
 // the file ends first (errno kept on an error).
 [[nodiscard]] bool readAllAt(int fd, std::int64_t offset, void* data, std::size_t size);
 
-// Creates or empties the file and writes exactly data into it. False on any failure, errno kept.
-[[nodiscard]] bool writeWholeFile(const std::filesystem::path& path, std::string_view data);
+// Which file an open descriptor refers to (device and inode; on Windows volume and file index).
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+[[nodiscard]] std::optional<FileIdentity> identityOf(int fd);
 
-// Reads a whole file; nullopt on failure with errno kept.
+// Opens a regular file for reading; never blocks on a FIFO or device. Invalid (errno set: EISDIR
+// for a folder, EINVAL for anything else that is not a regular file) when it cannot.
+[[nodiscard]] FileDescriptor openRegularForRead(const std::filesystem::path& path);
+
+// Opens a file for writing over, creating it when missing, without changing it yet. Refused
+// (invalid descriptor, errno set) when the name is a symbolic link (ELOOP), is not a regular file
+// (EISDIR, EINVAL), or is the file avoid names (EEXIST), such as a hard link to the source.
+struct OverwriteOpen {
+  FileDescriptor fd;
+  std::int64_t oldSize = 0;
+};
+[[nodiscard]] OverwriteOpen openForOverwrite(const std::filesystem::path& path,
+                                             const FileIdentity* avoid = nullptr);
+
+// Writes exactly data as the file's whole content, through openForOverwrite. Refused: nothing
+// was changed; Failed: the file may hold part of the data. errno kept.
+enum class WriteResult { Written, Refused, Failed };
+[[nodiscard]] WriteResult writeWholeFile(const std::filesystem::path& path, std::string_view data,
+                                         const FileIdentity* avoid = nullptr);
+
+// Replaces a file's content safely. The new content goes to a temporary file beside the target
+// (a short name of its own, so a long target name still works), which gets the target's mode and,
+// where allowed, its owner and group (where not, the set-user-ID and set-group-ID bits are
+// dropped); it is flushed, then moved over the target. The target never holds anything but its
+// old or its new content.
+//   keepBackup: afterwards "<target>.bak" holds the old content; an older backup is replaced only
+//     once the new content is in place, so a failed replace leaves it as it was.
+//   keepOriginal: on the first replace "<target>.orig" gets the old content; never replaced later.
+// False with errno kept when the content could not be put in place (the target is then as it was).
+struct ReplaceOptions {
+  bool keepBackup = true;
+  bool keepOriginal = true;
+};
+[[nodiscard]] bool replaceFileContent(const std::filesystem::path& target, const void* data,
+                                      std::size_t size, ReplaceOptions options);
+
+// A file beside path whose name is path's stem and the given extension, letter case ignored
+// (an exact match first). nullopt when there is none.
+[[nodiscard]] std::optional<std::filesystem::path> findSiblingWithExtension(
+    const std::filesystem::path& path, std::string_view extension);
+
+// What the file system says of a name (following links). nullopt with errno kept when it cannot
+// be asked (a missing file: ENOENT; a missing folder on the way: ENOTDIR or ENOENT).
+struct FileStatus {
+  std::int64_t size = 0;
+  bool regular = false;
+  bool directory = false;
+};
+[[nodiscard]] std::optional<FileStatus> fileStatus(const std::filesystem::path& path);
+
+// Reads a whole regular file (see openRegularForRead); nullopt on failure with errno kept.
 [[nodiscard]] std::optional<std::string> readWholeFile(const std::filesystem::path& path);
 
 }  // namespace falcet

@@ -34,6 +34,12 @@ inline constexpr std::string_view kVerdictNotFound = "  檔案未找到，此圖
 inline constexpr std::string_view kVerdictUnknownKind = "  類型未知，此圖像未匯入！";
 inline constexpr std::string_view kVerdictOutOfRange = "  位置超出範圍，此圖像未匯入！";
 inline constexpr std::string_view kVerdictUnreadable = "  圖像檔案無法讀取，此圖像未匯入！";
+inline constexpr std::string_view kVerdictMismatch = "  記錄與原始檔不符，此圖像未匯入！";
+inline constexpr std::string_view kCompanionUpdated = "已更新窗體文字檔中的位置：";
+inline constexpr std::string_view kCompanionMissing = "找不到窗體文字檔，其中指向此檔的位置未能更新：";
+inline constexpr std::string_view kCompanionWriteError = "窗體文字檔無法寫入，其中的位置未更新：";
+inline constexpr std::string_view kLogRewriteError = "記錄檔無法更新，請勿再次匯入此記錄檔：";
+inline constexpr std::string_view kRebuiltTooLarge = "重建後的檔案將達 2 GiB 或以上，未寫入！";
 inline constexpr std::string_view kErrorTitle = "錯誤";
 inline constexpr std::string_view kErrorNumber = "錯誤號: ";
 

@@ -26,8 +26,8 @@ namespace {
 // One export under way: the picture counter, the log lines and the report.
 class ExportRun {
  public:
-  ExportRun(Session& session, std::string sourcePath)
-      : m_session(session), m_sourcePath(std::move(sourcePath)) {}
+  ExportRun(Session& session, std::string sourcePath, std::optional<FileIdentity> source)
+      : m_session(session), m_sourcePath(std::move(sourcePath)), m_source(source) {}
 
   // Writes the picture of one match; returns the bytes to skip beyond one (length - 1), or 0
   // when nothing was exported at this position. fetch(start, length) gives the picture's bytes,
@@ -45,10 +45,14 @@ class ExportRun {
     std::string ext = kind.FileExt == "*" ? sniffPictureExtension(picture, length) : kind.FileExt;
     std::string file = pictureFileName(m_sourcePath, m_session.PictureCounter, ext);
     const auto native = nativePath(file);
-    if (!writeWholeFile(native, std::string_view(reinterpret_cast<const char*>(picture), length))) {
-      // Nothing half-written stays; the position yields nothing, and the user is told at the end.
+    const WriteResult written =
+        writeWholeFile(native, std::string_view(reinterpret_cast<const char*>(picture), length),
+                       m_source ? &*m_source : nullptr);
+    if (written != WriteResult::Written) {
+      // Nothing half-written stays (a refused name, such as a link, was not touched); the
+      // position yields nothing, and the user is told at the end.
       const int err = errno;
-      ::unlink(native.c_str());
+      if (written == WriteResult::Failed) ::unlink(native.c_str());
       if (m_unwritten.empty()) m_firstError = err;
       m_unwritten.push_back(file);
       return 0;
@@ -67,6 +71,7 @@ class ExportRun {
  private:
   Session& m_session;
   std::string m_sourcePath;
+  std::optional<FileIdentity> m_source;  // picture files must not be the source itself
   std::string m_log;
   ListValue m_report;
   std::vector<std::string> m_unwritten;
@@ -165,8 +170,9 @@ bool ExportPictures(Session& session, std::string& path, MessageSink& sink, Expo
     sink.show(texts::kReadFileError, kAppTitle, MessageKind::Error);
     return false;
   }
-  FileDescriptor log(
-      ::open(nativePath(logPath).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  const std::optional<FileIdentity> sourceId = identityOf(sourceFd.get());
+  FileDescriptor log = openForOverwrite(nativePath(logPath), sourceId ? &*sourceId : nullptr).fd;
+  if (log.valid() && ::ftruncate(log.get(), 0) != 0) log = FileDescriptor();
   if (!log.valid()) {
     const int err = errno;
     sink.show(std::string(texts::kLogCreateError) + logPath + "\r\n" + texts::describeSystemError(err),
@@ -174,7 +180,7 @@ bool ExportPictures(Session& session, std::string& path, MessageSink& sink, Expo
     return false;
   }
 
-  ExportRun run(session, sourcePath);
+  ExportRun run(session, sourcePath, sourceId);
   Push(run.report(), {ListValue(texts::kExportLogHeader), ListValue("  " + logPath),
                       ListValue(texts::kExportFilesHeader)});
   const MarkerFilter filter(session.pictureKinds);

@@ -4,12 +4,16 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <climits>
+#include <optional>
 #include <vector>
 
 #include "platform/codepage.hpp"
 #include "platform/file_io.hpp"
 #include "texts/texts.hpp"
+#include "transfer/companion.hpp"
 #include "transfer/import_plan.hpp"
+#include "transfer/log_line.hpp"
 #include "transfer/log_reader.hpp"
 
 namespace falcet {
@@ -20,9 +24,9 @@ namespace {
 class DiskPictureFiles : public PictureFiles {
  public:
   explicit DiskPictureFiles(MessageSink& sink) : m_sink(sink) {}
-  bool exists(const LogEntry& e) override { return FileExists(e.PictureFile, m_sink); }
+  bool exists(const LogEntry& e) override { return FileExists(e.PicturePath, m_sink); }
   bool read(const LogEntry& e, std::span<unsigned char> out) override {
-    FileDescriptor fd(::open(nativePath(e.PictureFile).c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor fd = openRegularForRead(nativePath(e.PicturePath));
     return fd.valid() && readAll(fd.get(), out.data(), out.size()) ==
                              static_cast<std::int64_t>(out.size());
   }
@@ -39,35 +43,86 @@ std::string_view verdictText(Verdict v) {
     case Verdict::UnknownKind: return texts::kVerdictUnknownKind;
     case Verdict::OutOfRange: return texts::kVerdictOutOfRange;
     case Verdict::Unreadable: return texts::kVerdictUnreadable;
+    case Verdict::Mismatch: return texts::kVerdictMismatch;
   }
   return {};
 }
 
-// Writes content to a temporary file beside the source, then makes the backup and moves the new
-// file into place. The source name always holds either the old or the new content.
-bool replaceSource(const std::string& sourceName, const unsigned char* data, std::size_t size) {
-  const std::string native = nativePath(sourceName).native();
-  std::string tmpl = native + ".falcet-XXXXXX";
-  std::vector<char> tmpName(tmpl.begin(), tmpl.end());
-  tmpName.push_back('\0');
-  FileDescriptor fd(::mkstemp(tmpName.data()));
-  if (!fd.valid()) return false;
-  const std::string tmp(tmpName.data());
-  struct stat st {};
-  if (::stat(native.c_str(), &st) == 0) ::fchmod(fd.get(), st.st_mode & 07777);
-  bool ok = writeAll(fd.get(), data, size) && ::fsync(fd.get()) == 0;
-  ok = fd.close() && ok;
-  if (ok) ok = BackupSource(sourceName, sourceName + ".bak");
-  if (ok) ok = ::rename(tmp.c_str(), native.c_str()) == 0;
-  if (!ok) ::unlink(tmp.c_str());
+// The companion text file of a rebuilt VB blob file, with its references moved.
+struct CompanionUpdate {
+  bool needed = false;  // some picture changed size in a VB blob file
+  std::optional<std::filesystem::path> path;
+  std::string expected;  // the name it would have, for the report when it is missing
+  std::string text;
+  bool changed = false;
+};
+
+CompanionUpdate prepareCompanion(const std::string& sourceName, const ImportPlan& plan) {
+  CompanionUpdate c;
+  const std::string ext = companionExtension(sourceName);
+  if (!plan.rebuilt || plan.changes.empty() || ext.empty()) return c;
+  c.needed = true;
+  const std::filesystem::path source = nativePath(sourceName);
+  c.expected = utf8Path(std::filesystem::path(source).replace_extension(ext));
+  c.path = findSiblingWithExtension(source, ext);
+  if (!c.path) return c;
+  auto bytes = readWholeFile(*c.path);
+  if (!bytes) {
+    c.path.reset();
+    return c;
+  }
+  CompanionRewrite r = rewriteCompanion(*bytes, utf8Path(source.filename()), plan.changes);
+  c.changed = r.moved > 0;
+  c.text = std::move(r.text);
+  return c;
+}
+
+// The log as it must read after a rebuild: every picture where it now lies.
+std::string rebuiltLog(const std::vector<LogEntry>& entries, const ImportPlan& plan) {
+  std::string log;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const LogEntry& e = entries[i];
+    const EntryResult& r = plan.entries[i];
+    log += utf8ToLocale(formatLogLine({static_cast<std::int32_t>(r.newPosition), r.newLength,
+                                       e.KindName, e.PictureFile})) +
+           "\r\n";
+  }
+  return log;
+}
+
+// After the source was written: the companion, then the log. Adds what the user must know to the
+// report; false when one of them could not be written.
+bool writeFollowers(const std::string& logName, const Session& session, const ImportPlan& plan,
+                    const CompanionUpdate& companion, std::string& report, MessageSink& sink) {
+  bool ok = true;
+  if (companion.needed && !companion.path) {
+    report += std::string(texts::kCompanionMissing) + "\r\n  " + companion.expected + "\r\n";
+  } else if (companion.changed) {
+    const std::string shown = utf8Path(*companion.path);
+    if (replaceFileContent(*companion.path, companion.text.data(), companion.text.size(), {})) {
+      report += std::string(texts::kCompanionUpdated) + "\r\n  " + shown + "\r\n";
+    } else {
+      sink.show(std::string(texts::kCompanionWriteError) + "\r\n" + shown + "\r\n" +
+                    texts::describeSystemError(errno),
+                kAppTitle, MessageKind::Error);
+      ok = false;
+    }
+  }
+  if (!plan.rebuilt || plan.changes.empty()) return ok;
+  const std::string log = rebuiltLog(session.LogEntries, plan);
+  if (!replaceFileContent(nativePath(logName), log.data(), log.size(), {false, false})) {
+    sink.show(std::string(texts::kLogRewriteError) + "\r\n" + logName + "\r\n" +
+                  texts::describeSystemError(errno),
+              kAppTitle, MessageKind::Error);
+    ok = false;
+  }
   return ok;
 }
 
 }  // namespace
 
 bool FileExists(const std::string& name, MessageSink& sink) {
-  struct stat st {};
-  if (::stat(nativePath(name).c_str(), &st) == 0) return true;
+  if (fileStatus(nativePath(name))) return true;
   const int err = errno;
   if (err == ENOENT || err == ENOTDIR) return false;
   sink.show(texts::errorNumberMessage(err), texts::kErrorTitle, MessageKind::Error);
@@ -77,17 +132,8 @@ bool FileExists(const std::string& name, MessageSink& sink) {
 bool BackupSource(const std::string& sourceName, const std::string& backupName) {
   const auto src = nativePath(sourceName);
   const auto bak = nativePath(backupName);
-  if (::unlink(bak.c_str()) != 0 && errno != ENOENT) return false;
-  if (::link(src.c_str(), bak.c_str()) == 0) return true;
-  // File systems without hard links: copy, flushed before the source is replaced.
   auto bytes = readWholeFile(src);
-  if (!bytes) return false;
-  FileDescriptor fd(::open(bak.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (!fd.valid()) return false;
-  bool ok = writeAll(fd.get(), bytes->data(), bytes->size()) && ::fsync(fd.get()) == 0;
-  ok = fd.close() && ok;
-  if (!ok) ::unlink(bak.c_str());
-  return ok;
+  return bytes && replaceFileContent(bak, bytes->data(), bytes->size(), {false, false});
 }
 
 ImportOutcome ImportPictures(Session& session, std::string logName, MessageSink& sink) {
@@ -102,6 +148,10 @@ ImportOutcome ImportPictures(Session& session, std::string logName, MessageSink&
   const MutableByteSpan bytes(src.SourceBytes.data(), static_cast<std::size_t>(src.SourceSize));
   DiskPictureFiles files(sink);
   const ImportPlan plan = planImport(session, bytes, files);
+  if (plan.rebuilt && plan.content.size() > static_cast<std::size_t>(INT32_MAX)) {
+    sink.show(texts::kRebuiltTooLarge, kAppTitle, MessageKind::Error);
+    return ImportOutcome::Failed;
+  }
 
   std::string report;
   bool allImported = true;
@@ -112,14 +162,14 @@ ImportOutcome ImportPictures(Session& session, std::string logName, MessageSink&
     report += "\r\n";
     if (v != Verdict::Imported) allImported = false;
   }
+  const CompanionUpdate companion = prepareCompanion(sourceName, plan);
 
-  const bool written = plan.rebuilt
-                           ? replaceSource(sourceName, plan.content.data(), plan.content.size())
-                           : replaceSource(sourceName, bytes.data(), bytes.size());
-  if (!written) {
+  const ByteSpan content = plan.rebuilt ? ByteSpan(plan.content) : ByteSpan(bytes);
+  if (!replaceFileContent(nativePath(sourceName), content.data(), content.size(), {})) {
     sink.show(texts::kWriteFileError, kAppTitle, MessageKind::Error);
     return ImportOutcome::Failed;
   }
+  if (!writeFollowers(logName, session, plan, companion, report, sink)) allImported = false;
   sink.show(report + std::string(texts::kImportDone), kAppTitle, MessageKind::Info);
   return allImported ? ImportOutcome::Done : ImportOutcome::Partial;
 }

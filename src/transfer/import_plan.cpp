@@ -5,31 +5,57 @@
 namespace falcet {
 namespace {
 
+const PictureKind& kindOf(const LogEntry& e, const PictureKinds& kinds) {
+  return kinds[static_cast<std::size_t>(e.KindIndex - 1)];
+}
+
 // The checks every source kind makes first. Nothing when the entry may go on.
-std::optional<Verdict> precheck(const LogEntry& e, std::int64_t size, PictureFiles& files) {
+std::optional<Verdict> precheck(const LogEntry& e, const PictureKinds& kinds, ByteSpan bytes,
+                                PictureFiles& files) {
   if (e.KindIndex == -1) return Verdict::UnknownKind;
   if (!files.exists(e)) return Verdict::NotFound;
   const std::int64_t pos = e.Position;
   const std::int64_t recorded = e.RecordedLength;
-  if (pos < 0 || recorded < 0 || pos + recorded > size) return Verdict::OutOfRange;
+  if (pos < 0 || recorded < 0 || pos + recorded > static_cast<std::int64_t>(bytes.size()))
+    return Verdict::OutOfRange;
+  // The place must still look as export found it: the marker, and the recorded length.
+  const PictureKind& kind = kindOf(e, kinds);
+  const std::int64_t marker = pos - kind.FilePosFix;
+  const auto& mark = kind.FileHandleMark;
+  if (!fitsIn(bytes.size(), marker, mark.size()) ||
+      std::memcmp(bytes.data() + marker, mark.data(), mark.size()) != 0)
+    return Verdict::Mismatch;
+  const auto stored = i32le(bytes, pos + kind.BinFileLenPos);
+  if (!stored || *stored != recorded + kind.BinFileLenFix) return Verdict::Mismatch;
   return std::nullopt;
 }
 
-const PictureKind& kindOf(const LogEntry& e, const PictureKinds& kinds) {
-  return kinds[static_cast<std::size_t>(e.KindIndex - 1)];
+// Rewrites the fields that enclose a rebuilt picture, each only where it held the old length
+// plus its difference, and only in bytes copied from the source before the picture (from
+// `from` on: never inside an earlier new picture).
+void updateEnclosingFields(std::vector<unsigned char>& out, const PictureKind& kind,
+                           std::int64_t newStart, std::int64_t from, std::int64_t oldLength,
+                           std::int64_t newLength) {
+  for (const LenField& f : kind.EnclosingLenFields) {
+    const std::int64_t at = newStart + f.offset;
+    if (at < from || at + 4 > newStart) continue;
+    const auto held = i32le(out, at);
+    if (held && *held == oldLength + f.difference)
+      (void)putI32le(out, at, static_cast<std::int32_t>(newLength + f.difference));
+  }
 }
 
 }  // namespace
 
 std::vector<EntryResult> patchExecutable(const std::vector<LogEntry>& entries,
-                                         const PictureKinds&, MutableByteSpan bytes,
+                                         const PictureKinds& kinds, MutableByteSpan bytes,
                                          PictureFiles& files) {
   std::vector<EntryResult> results;
   results.reserve(entries.size());
   std::vector<unsigned char> picture;
   for (const LogEntry& e : entries) {
     EntryResult r{Verdict::Imported, e.Position, e.RecordedLength};
-    if (auto v = precheck(e, static_cast<std::int64_t>(bytes.size()), files)) {
+    if (auto v = precheck(e, kinds, bytes, files)) {
       r.verdict = *v;
     } else if (e.FileLength > e.RecordedLength) {
       r.verdict = Verdict::TooLarge;
@@ -56,19 +82,17 @@ ImportPlan rebuildFormFile(const std::vector<LogEntry>& entries, const PictureKi
   plan.entries.reserve(entries.size());
   std::vector<unsigned char>& out = plan.content;
   out.reserve(bytes.size());
-  const auto size = static_cast<std::int64_t>(bytes.size());
   std::int64_t readCursor = 0;
+  std::int64_t writtenPictureEnd = 0;  // the end of the last new picture in out
   const bool dfm = sourceKind == SourceKindValue::DelphiDfm;
 
   for (const LogEntry& e : entries) {
-    // Until imported, the entry's picture stays where the copy of the source bytes puts it.
-    EntryResult r{Verdict::Imported, static_cast<std::int64_t>(out.size()) + (e.Position - readCursor),
-                  e.RecordedLength};
+    EntryResult r{Verdict::Imported, e.Position, e.RecordedLength};
     auto refuse = [&](Verdict v) {
       r.verdict = v;
       plan.entries.push_back(r);
     };
-    if (auto v = precheck(e, size, files)) {
+    if (auto v = precheck(e, kinds, bytes, files)) {
       refuse(*v);
       continue;
     }
@@ -79,7 +103,7 @@ ImportPlan rebuildFormFile(const std::vector<LogEntry>& entries, const PictureKi
       continue;
     }
     const PictureKind& kind = kindOf(e, kinds);
-    const std::int64_t newStart = r.newPosition;
+    const std::int64_t newStart = static_cast<std::int64_t>(out.size()) + (e.Position - readCursor);
     const std::int64_t newEnd = newStart + e.FileLength;
     auto fieldInside = [&](std::int64_t at) { return at >= 0 && at + 4 <= newEnd; };
     const bool writeBlock = dfm && kind.DfmBlockLenPos != 0;
@@ -100,12 +124,20 @@ ImportPlan rebuildFormFile(const std::vector<LogEntry>& entries, const PictureKi
     (void)putI32le(out, newStart + kind.BinFileLenPos, static_cast<std::int32_t>(length + kind.BinFileLenFix));
     if (writeBlock)
       (void)putI32le(out, newStart + kind.DfmBlockLenPos, static_cast<std::int32_t>(length + kind.DfmBlockLenFix));
+    updateEnclosingFields(out, kind, newStart, writtenPictureEnd, e.RecordedLength, length);
+    r.newPosition = newStart;
     r.newLength = e.FileLength;
     plan.entries.push_back(r);
+    if (e.FileLength != e.RecordedLength)
+      plan.changes.push_back({e.Position, e.RecordedLength, e.FileLength});
     readCursor = e.Position + e.RecordedLength;
+    writtenPictureEnd = newEnd;
   }
   out.insert(out.end(), bytes.begin() + readCursor, bytes.end());
-  if (dfm) fixDfmHeader(out, size);
+  if (dfm) fixDfmHeader(out, static_cast<std::int64_t>(bytes.size()));
+  // Entries not put back keep their bytes, which moved with the pictures before them.
+  for (EntryResult& r : plan.entries)
+    if (r.verdict != Verdict::Imported) r.newPosition = mapOffset(plan.changes, r.newPosition).value_or(r.newPosition);
   return plan;
 }
 
@@ -122,8 +154,14 @@ void fixDfmHeader(std::vector<unsigned char>& c, std::int64_t oldSize) {
   storeU32le(&c[field], old + static_cast<std::uint32_t>(delta));
 }
 
+bool isExecutableImage(ByteSpan bytes) {
+  if (bytes.size() < 0x40 || bytes[0] != 'M' || bytes[1] != 'Z') return false;
+  const auto pe = u32le(bytes, 0x3C);
+  return pe && u32le(bytes, *pe) == 0x00004550u;  // "PE\0\0"
+}
+
 ImportPlan planImport(const Session& session, MutableByteSpan sourceBytes, PictureFiles& files) {
-  if (isFormFile(session.SourceKind))
+  if (isFormFile(session.SourceKind) && !isExecutableImage(sourceBytes))
     return rebuildFormFile(session.LogEntries, session.pictureKinds, session.SourceKind,
                            sourceBytes, files);
   ImportPlan plan;

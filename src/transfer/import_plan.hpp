@@ -7,11 +7,15 @@
 // but not grow, and no length field changes. Form files are rebuilt front to back: each imported
 // picture replaces its old bytes, its length fields get the new length, and everything between
 // pictures is copied unchanged; a .dfm file's resource header then gets the new stream size.
+// An executable image (MZ, and "PE\0\0" where the MZ header points) is always patched in place,
+// whatever the source kind says. Before any entry is put back, the source must still hold the
+// kind's marker and the recorded length where the entry says (else the log is not this source's).
 
 #include <cstdint>
 #include <span>
 #include <vector>
 
+#include "transfer/companion.hpp"
 #include "transfer/picture_kind.hpp"
 #include "transfer/session.hpp"
 #include "util/bytes.hpp"
@@ -28,6 +32,7 @@ enum class Verdict {
   OutOfRange,   // the entry's place is not inside the source, or (form files) it overlaps or
                 // goes back before an earlier entry, or a length field would lie outside the file
   Unreadable,   // the picture file is there but could not be read whole
+  Mismatch,     // the source does not hold the kind's marker and the recorded length there
 };
 
 // Where the plan gets the picture files from.
@@ -50,6 +55,7 @@ struct ImportPlan {
   std::vector<EntryResult> entries;    // one per log entry, in log order
   bool rebuilt = false;                // true: content holds the new file; false: patched in place
   std::vector<unsigned char> content;  // the rebuilt form file
+  std::vector<SizeChange> changes;     // rebuilt: the pictures that changed size, in rising order
 };
 
 // Patches the pictures of an executable into bytes, in place.
@@ -66,6 +72,9 @@ struct ImportPlan {
 // stream size as u32, then "TPF0"). Moves that size by newSize - oldSize, so that a header that
 // was right stays right; content without such a header is left alone.
 void fixDfmHeader(std::vector<unsigned char>& content, std::int64_t oldSize);
+
+// Whether bytes are an executable image: "MZ", and "PE\0\0" at the offset stored at 0x3C.
+[[nodiscard]] bool isExecutableImage(ByteSpan bytes);
 
 // The whole plan for a session whose log and source are loaded.
 [[nodiscard]] ImportPlan planImport(const Session& session, MutableByteSpan sourceBytes,

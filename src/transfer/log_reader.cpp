@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <limits>
-#include <sys/stat.h>
 
 #include "platform/codepage.hpp"
 #include "platform/file_io.hpp"
@@ -20,6 +19,13 @@ std::size_t characterCount(std::string_view text) {
   return n;
 }
 
+std::string picturePath(const std::filesystem::path& logFolder, const std::string& pictureFile) {
+  if (pictureFile.empty()) return pictureFile;
+  const std::filesystem::path p = nativePath(pictureFile);
+  if (p.is_absolute() || logFolder.empty()) return pictureFile;
+  return utf8Path(logFolder / p);
+}
+
 bool isLogFileName(std::string_view name) {
   return characterCount(name) >= 9 && endsWithIgnoreCaseAscii(name, ".pic.log");
 }
@@ -35,7 +41,11 @@ bool ReadLog(Session& session, const std::string& logName, MessageSink& sink) {
   };
   auto bytes = readWholeFile(nativePath(logName));
   if (!bytes) return fail(errno, logName);
-  const std::string text = localeToUtf8(*bytes);
+  // A byte-order mark (an editor may add one) is no part of the first line.
+  std::string_view raw = *bytes;
+  if (raw.substr(0, 3) == "\xEF\xBB\xBF") raw.remove_prefix(3);
+  const std::string text = localeToUtf8(raw);
+  const std::filesystem::path logFolder = nativePath(logName).parent_path();
 
   session.LogEntries.clear();
   for (std::string_view line : splitLines(text)) {
@@ -43,6 +53,7 @@ bool ReadLog(Session& session, const std::string& logName, MessageSink& sink) {
     const auto parsed = parseLogLine(line);
     if (!parsed) return fail(ERANGE, std::string(line));
     LogEntry e;
+    e.KindName = parsed->kind;
     e.Position = parsed->position;
     e.RecordedLength = parsed->length;
     for (std::size_t k = 0; k < session.pictureKinds.size(); ++k) {
@@ -52,10 +63,14 @@ bool ReadLog(Session& session, const std::string& logName, MessageSink& sink) {
       }
     }
     e.PictureFile = parsed->pictureFile;
-    struct stat st {};
-    if (::stat(nativePath(e.PictureFile).c_str(), &st) != 0) return fail(errno, e.PictureFile);
-    if (st.st_size > std::numeric_limits<std::int32_t>::max()) return fail(EOVERFLOW, e.PictureFile);
-    e.FileLength = static_cast<std::int32_t>(st.st_size);
+    e.PicturePath = picturePath(logFolder, e.PictureFile);
+    const auto st = fileStatus(nativePath(e.PicturePath));
+    if (!st) return fail(errno, e.PictureFile);
+    // A FIFO or a device is refused before anything reads it (a folder can be measured; reading
+    // it fails later, with its own report line).
+    if (!st->regular && !st->directory) return fail(EINVAL, e.PictureFile);
+    if (st->size > std::numeric_limits<std::int32_t>::max()) return fail(EOVERFLOW, e.PictureFile);
+    e.FileLength = static_cast<std::int32_t>(st->size);
     if (e.FileLength == 0) {
       sink.show(std::string(texts::kEmptyPictureFile) + "\r\n" + e.PictureFile, kAppTitle,
                 MessageKind::Error);

@@ -38,6 +38,28 @@ std::optional<std::string> parseHexBytes(std::string_view text) {
   return out;
 }
 
+std::optional<std::vector<LenField>> parseLenFields(std::string_view text) {
+  std::vector<LenField> fields;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (isBlankAscii(text[i]) || text[i] == ',') {
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    while (end < text.size() && !isBlankAscii(text[end]) && text[end] != ',') ++end;
+    const std::string_view pair = text.substr(i, end - i);
+    const std::size_t colon = pair.find(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    const auto offset = parseInteger(pair.substr(0, colon));
+    const auto difference = parseInteger(pair.substr(colon + 1));
+    if (!offset || !difference) return std::nullopt;
+    fields.push_back({*offset, *difference});
+    i = end;
+  }
+  return fields;
+}
+
 KindsLoadResult LoadPictureKinds(IniFile& ini, PictureKinds& table) {
   ini.IniSelect(kBaseName, "Falcet");
   int count = 0;
@@ -83,6 +105,9 @@ KindsLoadResult LoadPictureKinds(IniFile& ini, PictureKinds& table) {
       *key.field = *v;
     }
     k.FileExt = ini.IniRead("FileExt", "");
+    auto lenFields = parseLenFields(ini.IniRead("EnclosingLenFields", ""));
+    if (!lenFields) return {KindsLoadResult::Status::BadKey, name, "EnclosingLenFields"};
+    k.EnclosingLenFields = std::move(*lenFields);
   }
   table = std::move(loaded);
   return {KindsLoadResult::Status::Loaded, "", ""};

@@ -9,6 +9,14 @@
 
 namespace falcet {
 
+// A length field that encloses the picture: at offset from the picture start, holding the
+// picture length + difference (a blob's outer size, for example).
+struct LenField {
+  std::int32_t offset = 0;
+  std::int32_t difference = 0;
+  friend bool operator==(const LenField&, const LenField&) = default;
+};
+
 struct PictureKind {
   std::string Name;            // its section name; written to the log, matched on import
   std::string FileHandleMark;  // marker bytes
@@ -19,6 +27,9 @@ struct PictureKind {
   std::int32_t DfmBlockLenPos = 0;  // offset of the Delphi property block length
   std::int32_t DfmBlockLenFix = 0;  // block length = picture length + this
   std::int32_t BinFileLenFix = 0;   // stored length = picture length + this
+  // Further length fields that a rebuilt form file updates, each only where it held the old
+  // length + its difference (so a field that holds something else is left alone).
+  std::vector<LenField> EnclosingLenFields;
 
   friend bool operator==(const PictureKind&, const PictureKind&) = default;
 };
@@ -45,6 +56,10 @@ struct KindsLoadResult {
 // key).
 [[nodiscard]] std::string describeKindsError(const KindsLoadResult& result,
                                              const std::filesystem::path& settingsFile);
+
+// "offset:difference" pairs separated by commas or blanks ("-12:8, -28:24"); empty text gives
+// none. nullopt when malformed.
+[[nodiscard]] std::optional<std::vector<LenField>> parseLenFields(std::string_view text);
 
 // Hex byte pairs, blanks allowed between pairs. None when malformed.
 [[nodiscard]] std::optional<std::string> parseHexBytes(std::string_view text);

@@ -17,7 +17,9 @@ struct LogEntry {
   std::int32_t RecordedLength = 0;
   std::int32_t FileLength = 0;
   std::int32_t KindIndex = -1;  // 1-based, -1 when no kind has the logged name
-  std::string PictureFile;
+  std::string KindName;         // the kind's name as the log gives it
+  std::string PictureFile;      // the picture file's name as the log gives it (shown in reports)
+  std::string PicturePath;      // where it is opened: relative names from the log's folder
 };
 
 struct Session {

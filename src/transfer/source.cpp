@@ -65,10 +65,10 @@ void ByteBuffer::reset() {
 
 bool openSource(std::string& path, FileDescriptor& fd, std::int32_t& size) {
   path = std::string(trimSpaces(path));
-  fd = FileDescriptor(::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC));
+  fd = openRegularForRead(nativePath(path));
   if (!fd.valid()) return false;
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (::fstat(fd.get(), &st) != 0) return false;
   if (st.st_size <= 0 || st.st_size > std::numeric_limits<std::int32_t>::max()) return false;
   size = static_cast<std::int32_t>(st.st_size);
   ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
