@@ -102,7 +102,10 @@ void printKinds(const PictureKinds& kinds) {
                        std::to_string(k.FilePosFix) + "\t" + std::to_string(k.FileLenPos) + "\t" +
                        std::to_string(k.BinFileLenPos) + "\t" + std::to_string(k.BinFileLenFix) +
                        "\t" + k.FileExt + "\t" + std::to_string(k.DfmBlockLenPos) + "\t" +
-                       std::to_string(k.DfmBlockLenFix);
+                       std::to_string(k.DfmBlockLenFix) + "\t";
+    for (std::size_t f = 0; f < k.EnclosingLenFields.size(); ++f)
+      line += (f ? "," : "") + std::to_string(k.EnclosingLenFields[f].offset) + ":" +
+              std::to_string(k.EnclosingLenFields[f].difference);
     std::puts(utf8ToLocale(line).c_str());
   }
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <ostream>
 
 #include "support/fixtures.hpp"
@@ -32,6 +34,9 @@ TEST_P(Detection, ChoosesTheKind) {
   const DetectCase& c = GetParam();
   testing::TempDir dir;
   if (!c.content.empty()) writeFile(dir.path() / c.fileName, c.content);
+  if (c.fileName.rfind("fifo", 0) == 0) {
+    ASSERT_EQ(::mkfifo(dir.file(c.fileName).c_str(), 0600), 0);
+  }
   EXPECT_EQ(DetectSourceKind(dir.file(c.fileName)), c.want);
 }
 
@@ -59,6 +64,13 @@ INSTANTIATE_TEST_SUITE_P(
         DetectCase{"HeaderPastEnd", "a.exe", pastTheEnd(), SourceKindValue::VbExe},
         DetectCase{"TrailingBlank", "a.exe ", peFile("CODE", 3, ""), std::nullopt},
         DetectCase{"Bin", "f.BIN", "", SourceKindValue::VbBin}, DetectCase{"Dfm", "f.dfm", "", SourceKindValue::DelphiDfm},
+        DetectCase{"Frx", "f.frx", "", SourceKindValue::VbBin},
+        DetectCase{"CtxUpperCase", "f.CTX", "", SourceKindValue::VbBin},
+        DetectCase{"Dsx", "f.Dsx", "", SourceKindValue::VbBin},
+        DetectCase{"Pgx", "f.pgx", "", SourceKindValue::VbBin},
+        DetectCase{"Dox", "f.dox", "", SourceKindValue::VbBin},
+        DetectCase{"FrmIsNoBlob", "f.frm", "", std::nullopt},
+        DetectCase{"FifoExeDoesNotBlock", "fifo.exe", "", SourceKindValue::VbExe},
         DetectCase{"Dll", "f.dll", "", std::nullopt}, DetectCase{"Ocx", "f.ocx", "", std::nullopt},
         DetectCase{"Log", "f.log", "", std::nullopt}),
     [](const auto& row) { return std::string(row.param.name); });

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <random>
+#include <sys/stat.h>
 
 #include "support/fixtures.hpp"
 
@@ -212,6 +213,57 @@ TEST(ExportInPieces, GivesTheSameExportAsTheWholeFile) {
       ASSERT_EQ(exportWith("piece" + std::to_string(pieceSize), pieceSize), whole)
           << "round " << round << ", pieces of " << pieceSize;
   }
+}
+
+}  // namespace
+}  // namespace falcet
+
+namespace falcet {
+namespace {
+
+// Export never writes through a link at a picture or log name, nor over the source itself: such
+// a picture counts as unwritten (the error lists it), such a log as one that cannot be created.
+TEST_F(ExportFixture, NeverWritesThroughLinksOrOverTheSource) {
+  const std::string content = "xxPIC" + u32le(3) + "abc" + "yyPIC" + u32le(2) + "de" + "z";
+  writeFile(source, content);
+  const std::string elsewhere = dir.file("elsewhere");
+  writeFile(elsewhere, "keep me");
+  std::filesystem::create_symlink(elsewhere, source + ".001.dat");
+  std::filesystem::create_hard_link(source, source + ".002.dat");
+  EXPECT_FALSE(run(source));
+  EXPECT_EQ(readFile(elsewhere), "keep me");
+  EXPECT_EQ(readFile(source), content);
+  EXPECT_TRUE(std::filesystem::is_symlink(source + ".001.dat"));
+  EXPECT_EQ(readFile(source + ".pic.log"), "");
+  ASSERT_EQ(sink.messages.size(), 2u);
+  EXPECT_NE(sink.messages[1].text.find(source + ".001.dat"), std::string::npos);
+  EXPECT_NE(sink.messages[1].text.find(source + ".002.dat"), std::string::npos);
+
+  // A link at the log's name: the log cannot be created, nothing is written.
+  std::filesystem::remove(source + ".pic.log");
+  std::filesystem::create_symlink(elsewhere, source + ".pic.log");
+  sink.messages.clear();
+  EXPECT_FALSE(run(source));
+  EXPECT_EQ(readFile(elsewhere), "keep me");
+  EXPECT_EQ(sink.messages.at(0).text.rfind("無法建立記錄檔：", 0), 0u);
+  std::filesystem::remove(source + ".pic.log");
+  std::filesystem::create_hard_link(source, source + ".pic.log");
+  EXPECT_FALSE(run(source));
+  EXPECT_EQ(readFile(source), content);
+}
+
+// A FIFO as the source or at a picture's name is refused at once; nothing waits for a writer.
+TEST_F(ExportFixture, FifosNeitherBlockNorCount) {
+  ASSERT_EQ(::mkfifo(source.c_str(), 0600), 0);
+  EXPECT_FALSE(run(source));
+  EXPECT_EQ(sink.messages.at(0).text, "讀檔案錯誤！");
+  std::filesystem::remove(source);
+  writeFile(source, "xxPIC" + u32le(3) + "abc" + "z");
+  ASSERT_EQ(::mkfifo((source + ".001.dat").c_str(), 0600), 0);
+  sink.messages.clear();
+  EXPECT_FALSE(run(source));
+  EXPECT_EQ(readFile(source + ".pic.log"), "");
+  EXPECT_NE(sink.messages.at(1).text.find(source + ".001.dat"), std::string::npos);
 }
 
 }  // namespace

@@ -5,6 +5,9 @@
 #include "support/fixtures.hpp"
 #include "transfer/export.hpp"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace falcet {
 namespace {
 
@@ -170,6 +173,135 @@ TEST_F(ImportFixture, BlankBeforeLogSuffixUsesTrimmedSource) {
   std::filesystem::rename(source + ".pic.log", source + " .pic.log");
   EXPECT_EQ(ImportPictures(session, source + " .pic.log", sink), ImportOutcome::Done);
   EXPECT_TRUE(std::filesystem::exists(source + ".bak"));
+}
+
+}  // namespace
+}  // namespace falcet
+
+namespace falcet {
+namespace {
+
+// Entries whose place in the source does not hold the kind's marker and the recorded length (a
+// hand-edited position that reads as 0, another source's log) go nowhere.
+TEST_F(ImportFixture, EntriesThatDoNotMatchTheSourceAreRefused) {
+  for (SourceKindValue kind : {SourceKindValue::VbExe, SourceKindValue::VbBin}) {
+    exportSource(kTwoPictures, kind);
+    const std::string p1 = picture(1);
+    writeFile(p1, "QQQQ");
+    writeFile(source + ".pic.log", "0x40C:4:Pic:" + p1 + "\r\n" + "11:3:Pic:" + p1 + "\r\n" +
+                                       "12:4:Pic:" + p1 + "\r\n");
+    EXPECT_EQ(import(), ImportOutcome::Partial) << kind;
+    EXPECT_EQ(sink.messages.at(0).text, p1 + "  記錄與原始檔不符，此圖像未匯入！\r\n" + p1 +
+                                            "  記錄與原始檔不符，此圖像未匯入！\r\n" + p1 +
+                                            "  記錄與原始檔不符，此圖像未匯入！\r\n匯入完成！")
+        << kind;
+    EXPECT_EQ(readFile(source), kTwoPictures) << kind;
+  }
+}
+
+// An executable image is patched in place, whatever kind of source the list says.
+TEST_F(ImportFixture, ExecutableImageIsNeverRebuilt) {
+  const std::string exe = testing::peFile(".text", 3, kTwoPictures);
+  for (SourceKindValue kind : {SourceKindValue::VbBin, SourceKindValue::DelphiDfm}) {
+    exportSource(exe, SourceKindValue::VbExe);
+    session.SourceKind = kind;
+    writeFile(picture(1), "AB");
+    writeFile(picture(2), "LONGER");
+    EXPECT_EQ(import(), ImportOutcome::Partial) << kind;
+    const std::string out = readFile(source);
+    EXPECT_EQ(out.size(), exe.size()) << kind;
+    EXPECT_NE(out.find(std::string("PIC") + u32le(4) + std::string("AB\0\0", 4)), std::string::npos);
+  }
+}
+
+// A log read twice after a size change puts the pictures where they now are: the log is
+// rewritten with the new places and lengths, and the second import gives the same file.
+TEST_F(ImportFixture, RebuiltFormFileLogFollowsThePictures) {
+  exportSource(kTwoPictures, SourceKindValue::VbBin);
+  writeFile(picture(1), "GROWN-BY-SEVEN!");
+  writeFile(picture(2), "x");
+  ASSERT_EQ(import(), ImportOutcome::Done);
+  const std::string once = readFile(source);
+  EXPECT_EQ(once, "headPIC" + u32le(15) + "GROWN-BY-SEVEN!" + "midPIC" + u32le(1) + "x" + "tail");
+  EXPECT_EQ(readFile(source + ".pic.log"),
+            "11:15:Pic:" + picture(1) + "\r\n" + "36:1:Pic:" + picture(2) + "\r\n");
+  sink.messages.clear();
+  ASSERT_EQ(import(), ImportOutcome::Done) << sink.messages.at(0).text;
+  EXPECT_EQ(readFile(source), once);
+  EXPECT_EQ(readFile(source + ".bak"), once);
+  EXPECT_EQ(readFile(source + ".orig"), original);  // the first original stays
+}
+
+// Fields that enclose a picture follow its new length where they held the old one plus their
+// difference; a field holding anything else (an item number) is left alone.
+TEST_F(ImportFixture, EnclosingLengthFieldsFollowTheNewLength) {
+  session.pictureKinds[0].EnclosingLenFields = {{-11, 8}, {-15, 24}};
+  const std::string content = u32le(4 + 24) + u32le(4 + 8) + "PIC" + u32le(4) + "abcd" +
+                              u32le(1) + u32le(2) + "PIC" + u32le(3) + "xyz" + "end";
+  exportSource(content, SourceKindValue::VbBin);
+  writeFile(picture(1), "abcdefgh");
+  writeFile(picture(2), "xyzxyz");
+  ASSERT_EQ(import(), ImportOutcome::Done);
+  EXPECT_EQ(readFile(source), u32le(8 + 24) + u32le(8 + 8) + "PIC" + u32le(8) + "abcdefgh" +
+                                  u32le(1) + u32le(2) + "PIC" + u32le(6) + "xyzxyz" + "end");
+}
+
+TEST_F(ImportFixture, LogWithByteOrderMarkAndRelativeNames) {
+  exportSource(kTwoPictures, SourceKindValue::VbBin);
+  writeFile(picture(1), "1234");
+  // Picture names relative to the log's folder, read from another current folder.
+  const std::string name = std::filesystem::path(picture(1)).filename().string();
+  writeFile(source + ".pic.log", "\xEF\xBB\xBF" "11:4:Pic:" + name + "\r\n");
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path("/");
+  const ImportOutcome outcome = import();
+  std::filesystem::current_path(cwd);
+  EXPECT_EQ(outcome, ImportOutcome::Done) << sink.messages.at(0).text;
+  EXPECT_EQ(readFile(source), "headPIC" + u32le(4) + "1234" + "midPIC" + u32le(3) + "xyz" + "tail");
+  EXPECT_EQ(sink.messages.at(0).text, name + "  圖像成功匯入！\r\n匯入完成！");
+}
+
+// A failed import leaves the previous backup as it was, no original and no temporary file. The
+// source is made immutable: it is read, and the move over it is the step that fails.
+TEST_F(ImportFixture, FailedImportKeepsThePreviousBackup) {
+  exportSource(kTwoPictures, SourceKindValue::VbBin);
+  writeFile(source + ".bak", "the previous backup");
+  writeFile(picture(1), "new!");
+  if (std::system(("chattr +i " + testing::shellQuoted(source) + " 2> /dev/null").c_str()) != 0)
+    GTEST_SKIP() << "chattr +i is not allowed here";
+  const ImportOutcome outcome = import();
+  EXPECT_EQ(std::system(("chattr -i " + testing::shellQuoted(source)).c_str()), 0);
+  EXPECT_EQ(outcome, ImportOutcome::Failed);
+  EXPECT_EQ(sink.messages.at(0).text, "寫入檔案錯誤，請確認對此程序擁有寫入權限並且磁盤未滿！");
+  EXPECT_EQ(readFile(source), kTwoPictures);
+  EXPECT_EQ(readFile(source + ".bak"), "the previous backup");
+  EXPECT_FALSE(std::filesystem::exists(source + ".orig"));
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    EXPECT_EQ(entry.path().filename().string().find(".falcet-"), std::string::npos);
+}
+
+// A source name of 242 to 247 bytes still imports: the temporary file has a short name.
+TEST_F(ImportFixture, LongSourceNameImports) {
+  source = dir.file(std::string(245 - 4, 'n') + ".frx");
+  exportSource(kTwoPictures, SourceKindValue::VbBin);
+  writeFile(picture(1), "long name");
+  EXPECT_EQ(import(), ImportOutcome::Done);
+  EXPECT_EQ(readFile(source).substr(11, 9), "long name");
+}
+
+// Run as root on another user's file, the file keeps its owner, group and mode.
+TEST_F(ImportFixture, RootKeepsTheOwner) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+  exportSource(kTwoPictures, SourceKindValue::VbBin);
+  ASSERT_EQ(::chown(source.c_str(), 4321, 4322), 0);
+  ASSERT_EQ(::chmod(source.c_str(), 04755), 0);
+  writeFile(picture(1), "owned");
+  ASSERT_EQ(import(), ImportOutcome::Done);
+  struct stat st {};
+  ASSERT_EQ(::stat(source.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 4321u);
+  EXPECT_EQ(st.st_gid, 4322u);
+  EXPECT_EQ(st.st_mode & 07777, 04755u);
 }
 
 }  // namespace

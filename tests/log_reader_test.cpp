@@ -4,6 +4,8 @@
 
 #include "support/fixtures.hpp"
 
+#include <sys/stat.h>
+
 namespace falcet {
 namespace {
 
@@ -90,6 +92,30 @@ TEST_F(LogFixture, ShortNameAndMissingLog) {
   EXPECT_EQ(sink.messages.at(1).text.rfind("找不到檔案", 0), 0u);
   // The log was closed: a second read works.
   EXPECT_TRUE(read("1:1:A:" + dir.file("one") + "\r\n"));
+}
+
+}  // namespace
+}  // namespace falcet
+
+namespace falcet {
+namespace {
+
+// A log or a picture file that is not a regular file is refused with the usual message for it,
+// before anything reads it: nothing waits on a FIFO, nothing reads a device without end.
+TEST_F(LogFixture, NonRegularFilesAreRefusedWithoutReading) {
+  const std::string fifo = dir.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& name : {fifo, std::string("/dev/zero")}) {
+    sink.messages.clear();
+    const std::string linkName = dir.file("linked.pic.log");
+    std::filesystem::remove(linkName);
+    std::filesystem::create_symlink(name, linkName);
+    EXPECT_FALSE(ReadLog(session, linkName, sink)) << name;
+    EXPECT_EQ(sink.messages.at(0).text, "路徑/檔案存取錯誤\r\n" + linkName) << name;
+    sink.messages.clear();
+    EXPECT_FALSE(read("1:1:A:" + name + "\r\n")) << name;
+    EXPECT_EQ(sink.messages.at(0).text, "路徑/檔案存取錯誤\r\n" + name) << name;
+  }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <ostream>
 
 #include "settings/ini_file.hpp"
@@ -73,6 +75,10 @@ TEST(ProfileFiles, MissingFileOrFolderGivesEmptyDocument) {
   testing::TempDir dir;
   EXPECT_FALSE(ProfileDocument::load(dir.path() / "none.ini").read("s", "k"));
   EXPECT_FALSE(ProfileDocument::load(dir.path()).read("s", "k"));
+  // Neither waits for a FIFO's writer nor reads a device without end.
+  ASSERT_EQ(::mkfifo((dir.path() / "fifo.ini").c_str(), 0600), 0);
+  EXPECT_FALSE(ProfileDocument::load(dir.path() / "fifo.ini").read("s", "k"));
+  EXPECT_FALSE(ProfileDocument::load("/dev/zero").read("s", "k"));
 }
 
 TEST(IniFileAccess, FirstSelectFixesTheFile) {

@@ -187,30 +187,31 @@ bool replaceFileContent(const std::filesystem::path& target, const void* data, s
   bool ok = writeAll(fd.get(), data, size) && ::fsync(fd.get()) == 0;
   ok = fd.close() && ok;
 
-  std::filesystem::path orig = target;
-  orig += ".orig";
-  struct stat origSt {};
-  if (ok && existed && options.keepOriginal && ::lstat(orig.c_str(), &origSt) != 0 && errno == ENOENT)
-    ok = linkOrCopy(target, orig);
-  // The new backup is made under a temporary name and takes the backup's name only after the new
-  // content is in place.
-  std::filesystem::path newBackup;
-  if (ok && existed && options.keepBackup) {
-    FileDescriptor placeholder = makeTemporaryBeside(folder, newBackup);
-    ok = placeholder.valid() && ::unlink(newBackup.c_str()) == 0 && linkOrCopy(target, newBackup);
-    if (!ok) newBackup.clear();
+  // The old content is kept under a temporary name (a hard link where possible) and takes the
+  // backup's and the original's names only after the new content is in place.
+  std::filesystem::path kept;
+  if (ok && existed && (options.keepBackup || options.keepOriginal)) {
+    FileDescriptor placeholder = makeTemporaryBeside(folder, kept);
+    ok = placeholder.valid() && ::unlink(kept.c_str()) == 0 && linkOrCopy(target, kept);
+    if (!ok) kept.clear();
   }
   if (ok) ok = ::rename(tmp.c_str(), target.c_str()) == 0;
   if (!ok) {
     const int err = errno;
     ::unlink(tmp.c_str());
-    if (!newBackup.empty()) ::unlink(newBackup.c_str());
+    if (!kept.empty()) ::unlink(kept.c_str());
     errno = err;
     return false;
   }
-  if (!newBackup.empty()) {
-    // Should this fail, the old content stays under the temporary name: nothing is lost.
-    (void)::rename(newBackup.c_str(), backup.c_str());
+  if (!kept.empty()) {
+    std::filesystem::path orig = target;
+    orig += ".orig";
+    struct stat origSt {};
+    if (options.keepOriginal && ::lstat(orig.c_str(), &origSt) != 0 && errno == ENOENT)
+      (void)linkOrCopy(kept, orig);
+    // Should the rename fail, the old content stays under the temporary name: nothing is lost.
+    if (options.keepBackup) (void)::rename(kept.c_str(), backup.c_str());
+    else ::unlink(kept.c_str());
   }
   FileDescriptor dir(::open((folder.empty() ? std::filesystem::path(".") : folder).c_str(),
                             O_RDONLY | O_DIRECTORY | O_CLOEXEC));

@@ -85,7 +85,7 @@ inline constexpr std::string_view kSettingsOption = "設定檔（預設為程式
 inline constexpr std::string_view kKindsCommand =
     "列出設定檔中的圖像類型，每行一個：序號、名稱、標記（十六進位）、"
     "FilePosFix、FileLenPos、BinFileLenPos、BinFileLenFix、FileExt、"
-    "DfmBlockLenPos、DfmBlockLenFix。\n例：falcet-cli kinds --settings Falcet.ini";
+    "DfmBlockLenPos、DfmBlockLenFix、EnclosingLenFields。\n例：falcet-cli kinds --settings Falcet.ini";
 inline constexpr std::string_view kExportCommand =
     "匯出原始檔中的圖像。\n例：falcet-cli export D:/a/prog.exe";
 inline constexpr std::string_view kSourceArgument = "原始檔";
