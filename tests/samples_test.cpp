@@ -19,6 +19,8 @@
 #include "transfer/import.hpp"
 #include "transfer/log_reader.hpp"
 #include "transfer/picture_scan.hpp"
+#include "transfer/companion.hpp"
+#include "util/ascii.hpp"
 
 namespace falcet {
 namespace {
@@ -345,6 +347,108 @@ TEST_F(Samples, ReencodedPicturesGoBackIn) {
     std::cout << kind << ": " << c[0] << " re-encoded smaller, " << c[1] << " larger, " << c[2]
               << " left as exported (a format convert does not write, or no smaller/larger result)\n";
   if (dfmToText.empty()) std::cout << "Free Pascal not installed: the .dfm text check was skipped\n";
+}
+
+}  // namespace
+}  // namespace falcet
+
+namespace falcet {
+namespace {
+
+// The offsets of the references to blobName in a companion text, in order.
+std::vector<std::int64_t> referencesTo(const std::string& text, const std::string& blobName) {
+  std::vector<std::int64_t> out;
+  std::size_t at = 0;
+  while ((at = text.find('"', at)) != std::string::npos) {
+    const std::size_t close = text.find_first_of("\"\r\n", at + 1);  // a quoted text is on one line
+    if (close == std::string::npos) break;
+    if (text[close] != '"') {
+      at = close;
+      continue;
+    }
+    std::size_t end = close + 2;
+    while (end < text.size() && std::isxdigit(static_cast<unsigned char>(text[end]))) ++end;
+    const std::string name = text.substr(at + 1, close - at - 1);
+    const std::string tail = name.substr(name.find_last_of("\\/") == std::string::npos ? 0 : name.find_last_of("\\/") + 1);
+    if (close + 1 < text.size() && text[close + 1] == ':' && end > close + 2 &&
+        equalsIgnoreCaseAscii(tail, blobName))
+      out.push_back(std::stoll(text.substr(close + 2, end - close - 2), nullptr, 16));
+    at = end > close + 2 ? end : close + 1;
+  }
+  return out;
+}
+
+// Every real blob file with its companion, under the names its project gave them: pictures grow
+// and shrink, and afterwards every reference of the companion points at a blob whose sizes agree
+// and that holds the new picture (or, for other blobs, their bytes as they were). Importing the
+// same log once more gives the same files.
+TEST_F(Samples, CompanionReferencesFollowChangedPictures) {
+  int checked = 0, moved = 0;
+  for (const auto& [file, pictures] : readManifest()) {
+    const std::string ext = companionExtension(file);
+    if (ext.empty() || pictures.empty()) continue;
+    const fs::path companionSample = fs::path(kSamples / file).replace_extension(ext);
+    if (!fs::exists(companionSample)) continue;
+    testing::TempDir dir;
+    const std::string blobName = file.substr(file.rfind("__") + 2);
+    const std::string blob = dir.file(blobName);
+    const std::string companion = dir.file(companionSample.filename().string().substr(
+        companionSample.filename().string().rfind("__") + 2));
+    fs::copy_file(kSamples / file, blob);
+    fs::copy_file(companionSample, companion);
+    const std::string original = testing::readFile(blob), originalText = testing::readFile(companion);
+    Session session;
+    session.pictureKinds = testing::shippedKinds();
+    session.SourceKind = SourceKindValue::VbBin;
+    testing::RecordingSink sink;
+    std::string path = blob;
+    ASSERT_TRUE(ExportPictures(session, path, sink));
+    ASSERT_TRUE(ReadLog(session, blob + ".pic.log", sink));
+    const std::vector<LogEntry> entries = session.LogEntries;
+    // Old blob start -> the enclosing size field there and the new picture.
+    std::map<std::int64_t, std::pair<LenField, std::string>> edited;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      std::string p = testing::readFile(entries[i].PictureFile);
+      p = i % 2 ? p.substr(0, std::max<std::size_t>(1, p.size() / 2)) : p + std::string(40 + i, 'g');
+      testing::writeFile(entries[i].PictureFile, p);
+      const PictureKind& k = session.pictureKinds[static_cast<std::size_t>(entries[i].KindIndex - 1)];
+      for (const LenField& f : k.EnclosingLenFields)
+        if (i32le(testing::asBytes(original), entries[i].Position + f.offset) == entries[i].RecordedLength + f.difference)
+          edited[entries[i].Position + f.offset] = {f, p};
+    }
+    sink.messages.clear();
+    ASSERT_EQ(ImportPictures(session, blob + ".pic.log", sink), ImportOutcome::Done) << file;
+    const std::string rebuilt = testing::readFile(blob), text = testing::readFile(companion);
+    const auto before = referencesTo(originalText, blobName), after = referencesTo(text, blobName);
+    // The report names the companion when its references moved.
+    EXPECT_EQ(sink.messages.at(0).text.find(companion) != std::string::npos, before != after) << file;
+    ASSERT_EQ(before.size(), after.size()) << file;
+    ASSERT_FALSE(before.empty()) << file << " names no " << blobName;
+    for (std::size_t i = 0; i < before.size(); ++i) {
+      const auto o = static_cast<std::size_t>(before[i]), n = static_cast<std::size_t>(after[i]);
+      if (auto it = edited.find(before[i]); it != edited.end()) {
+        const auto& [field, picture] = it->second;
+        const auto len = static_cast<std::int32_t>(picture.size());
+        EXPECT_EQ(i32le(testing::asBytes(rebuilt), after[i]), len + field.difference) << file << " reference " << i;
+        EXPECT_EQ(rebuilt.substr(n + static_cast<std::size_t>(-field.offset), picture.size()), picture)
+            << file << " reference " << i;
+      } else {
+        EXPECT_EQ(rebuilt.substr(n, 8), original.substr(o, 8)) << file << " reference " << i << " at " << o;
+      }
+    }
+    sink.messages.clear();
+    ASSERT_EQ(ImportPictures(session, blob + ".pic.log", sink), ImportOutcome::Done) << file;
+    EXPECT_EQ(testing::readFile(blob), rebuilt) << file << ": a second import changed the file";
+    EXPECT_EQ(testing::readFile(companion), text) << file << ": a second import changed the companion";
+    if (before != after) {
+      EXPECT_EQ(testing::readFile(companion + ".orig"), originalText);
+    }
+    moved += before != after;
+    ++checked;
+  }
+  std::cout << checked << " blob files with their companions checked, " << moved << " with moved references\n";
+  EXPECT_GE(checked, 8);
+  EXPECT_GE(moved, 5);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include "support/fixtures.hpp"
 
 #include <cstdlib>
@@ -83,6 +84,27 @@ std::string vbFormFile(const std::vector<std::string>& images) {
     s += "SetStretchBltMode";
   }
   return s;
+}
+
+VbFormPair vbFormPair(const std::vector<std::string>& images, const std::string& blobName) {
+  VbFormPair pair;
+  auto reference = [&](std::size_t offset) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%04zX", offset);
+    return "\"" + blobName + "\":" + hex;
+  };
+  pair.text = "VERSION 5.00\r\nBegin VB.Form Form1\r\n   Caption         =   \"Form1\"\r\n";
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    pair.text += "   Begin VB.Image Image" + std::to_string(i + 1) + "\r\n      Picture         =   " +
+                 reference(pair.blobs.size()) + "\r\n   End\r\n";
+    pair.blobs += vbPictureBlob(images[i]);
+    const std::string caption = "a long caption after picture " + std::to_string(i + 1);
+    pair.text += "   Begin VB.Label Label" + std::to_string(i + 1) + "\r\n      Caption         =   $" +
+                 reference(pair.blobs.size()) + "\r\n   End\r\n";
+    pair.blobs += u32le(static_cast<std::uint32_t>(caption.size())) + caption;
+  }
+  pair.text += "End\r\n";
+  return pair;
 }
 
 namespace {

@@ -41,6 +41,16 @@ std::string vbPictureBlob(const std::string& image);
 // A VB form data file: some filler text and records, then one picture blob per image.
 std::string vbFormFile(const std::vector<std::string>& images);
 
+// A VB blob file and its companion text file: the blob file holds, in order, a picture blob per
+// image with a text blob (u32 length, text) after each; the companion names the blob file as
+// blobName (letter case as given) and refers to every blob, the pictures as Picture properties,
+// the texts as long captions ($"..."), each offset in upper-case hex with four digits or more.
+struct VbFormPair {
+  std::string blobs;
+  std::string text;
+};
+VbFormPair vbFormPair(const std::vector<std::string>& images, const std::string& blobName);
+
 // A binary .dfm (resource header, then a TPF0 stream) with a TPicture holding a TBitmap, a
 // TBitmap Glyph.Data and the form's Icon.Data, from the given images.
 std::string delphiDfmFile(const std::string& pictureBmp, const std::string& glyphBmp,
