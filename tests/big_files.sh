@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The 2 GiB boundary, on sparse files: a source of 2 GiB - 1 bytes loads and exports (a picture in
-# its last bytes is found, and one whose length runs one byte past the end is not); sources of
-# 2 GiB and of 4 GiB + 10 bytes are refused with the read-error message and nothing is written.
+# its last bytes is found, and one whose length runs one byte past the end is not), and a rebuild
+# that would reach 2 GiB is refused; sources of 2 GiB and of 4 GiB + 10 bytes are refused with the
+# read-error message and nothing is written.
 set -euo pipefail
 cli=$1
 work=$(mktemp -d)
@@ -28,6 +29,15 @@ expected="$(( size - 16 )):16:VB.Picture:$work/edge.frx.001.gif"
 [ "$(tr -d '\r' < "$work/edge.frx.pic.log")" = "$expected" ] || {
   echo "log of the 2 GiB - 1 source:"; cat "$work/edge.frx.pic.log"; exit 1; }
 [ "$(cat "$work/edge.frx.001.gif")" = GIF89a0123456789 ]
+
+# One byte more in that picture would make the rebuilt file 2 GiB: refused, nothing written.
+printf 'GIF89a0123456789+' > "$work/edge.frx.001.gif"
+status=0
+"$cli" import --kind vb-bin "$work/edge.frx.pic.log" > /dev/null 2> "$work/err" || status=$?
+[ "$status" -eq 1 ] || { echo "import of a 2 GiB rebuild: status $status"; exit 1; }
+grep -q '重建後的檔案將達 2 GiB 或以上，未寫入！' "$work/err"
+[ "$(stat -c %s "$work/edge.frx")" -eq "$size" ]
+[ ! -e "$work/edge.frx.bak" ] && [ ! -e "$work/edge.frx.orig" ]
 
 for big in $(( 1 << 31 )) $(( (1 << 32) + 10 )); do
   rm -f "$work"/big.frx*

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include "support/fixtures.hpp"
+#include "transfer/import.hpp"
 
 namespace falcet {
 namespace {
@@ -264,6 +265,47 @@ TEST_F(ExportFixture, FifosNeitherBlockNorCount) {
   EXPECT_FALSE(run(source));
   EXPECT_EQ(readFile(source + ".pic.log"), "");
   EXPECT_NE(sink.messages.at(1).text.find(source + ".001.dat"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace falcet
+
+namespace falcet {
+namespace {
+
+// The shipped kinds find the layouts of newer Delphi programs, in a form file and in a program,
+// and a rebuilt form file finds them again with their new sizes.
+TEST_F(ExportFixture, ShippedKindsFindNewerDelphiLayouts) {
+  session.pictureKinds = testing::shippedKinds();
+  const std::string image = testing::pngImage(5), fill = testing::pngImage(6);
+  const std::string stream = testing::delphiNewerFormStream(image, fill);
+  for (SourceKindValue kind : {SourceKindValue::DelphiDfm, SourceKindValue::DelphiExe}) {
+    const std::string content = kind == SourceKindValue::DelphiExe ? testing::peFile("CODE", 3, stream) : stream;
+    writeFile(source, content);
+    session.SourceKind = kind;
+    sink.messages.clear();
+    ASSERT_TRUE(run(source));
+    const std::string log = readFile(source + ".pic.log");
+    EXPECT_EQ(log, std::to_string(content.find(image)) + ":" + std::to_string(image.size()) +
+                       ":Delphi.ImageCollection:" + source + ".001.png\r\n" +
+                       std::to_string(content.find(fill)) + ":" + std::to_string(fill.size()) +
+                       ":Delphi.FMX.PathPNG:" + source + ".002.png\r\n")
+        << kind;
+  }
+  // Back into a form file with other sizes; exported again, the new pictures are found.
+  writeFile(source, stream);
+  session.SourceKind = SourceKindValue::DelphiDfm;
+  ASSERT_TRUE(run(source));
+  const std::string bigger = testing::pngImage(7) + std::string(99, 'x'), smaller = testing::pngImage(8).substr(0, 30);
+  writeFile(source + ".001.png", bigger);
+  writeFile(source + ".002.png", smaller);
+  ASSERT_EQ(ImportPictures(session, source + ".pic.log", sink), ImportOutcome::Done);
+  const std::string rebuilt = readFile(source);
+  ASSERT_TRUE(run(source));
+  EXPECT_EQ(readFile(source + ".pic.log"),
+            std::to_string(rebuilt.find(bigger)) + ":" + std::to_string(bigger.size()) +
+                ":Delphi.ImageCollection:" + source + ".001.png\r\n" + std::to_string(rebuilt.find(smaller)) +
+                ":" + std::to_string(smaller.size()) + ":Delphi.FMX.PathPNG:" + source + ".002.png\r\n");
 }
 
 }  // namespace

@@ -114,6 +114,24 @@ std::string binaryProperty(std::string_view name, const std::string& block) {
 }
 }  // namespace
 
+std::string delphiNewerFormStream(const std::string& collectionImage, const std::string& fillPng) {
+  std::string stream = "TPF0" + shortString("TForm1") + shortString("Form1");
+  stream += shortString("Caption") + '\x06' + shortString("Image.Data PNG");
+  stream += '\0';
+  stream += shortString("TImageCollection") + shortString("ImageCollection1");
+  stream += shortString("Images") + '\x0E' + '\x01';  // collection, one item
+  stream += shortString("Name") + '\x06' + shortString("Item0");
+  stream += shortString("SourceImages") + '\x0E' + '\x01';
+  stream += binaryProperty("Image.Data", collectionImage);
+  stream += std::string("\0\0\0\0", 4);  // item, SourceImages, item, Images
+  stream += '\0';
+  stream += '\0';
+  stream += shortString("TRectangle") + shortString("Rectangle1");
+  stream += binaryProperty("Fill.Bitmap.Bitmap.PNG", fillPng);
+  stream += std::string("\0\0\0", 3);
+  return stream;
+}
+
 std::string delphiDfmFile(const std::string& pictureBmp, const std::string& glyphBmp,
                           const std::string& icon) {
   std::string stream = "TPF0" + shortString("TForm1") + shortString("Form1");

@@ -56,6 +56,11 @@ VbFormPair vbFormPair(const std::vector<std::string>& images, const std::string&
 std::string delphiDfmFile(const std::string& pictureBmp, const std::string& glyphBmp,
                           const std::string& icon);
 
+// A TPF0 form stream of a newer Delphi program: a TImageCollection whose SourceImages item holds
+// `Image.Data` (the image right after the block length), and a FireMonkey rectangle whose fill
+// bitmap is stored under the dotted path `Fill.Bitmap.Bitmap.PNG`.
+std::string delphiNewerFormStream(const std::string& collectionImage, const std::string& fillPng);
+
 // A minimal PE file: MZ header, "PE\0\0" at 0x80, the given section count and first section name,
 // then payload (padded to at least 1024 bytes in all).
 std::string peFile(std::string_view firstSection, std::uint16_t sections, const std::string& payload);
