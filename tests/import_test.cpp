@@ -6,6 +6,7 @@
 #include "transfer/export.hpp"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace falcet {
@@ -302,6 +303,35 @@ TEST_F(ImportFixture, RootKeepsTheOwner) {
   EXPECT_EQ(st.st_uid, 4321u);
   EXPECT_EQ(st.st_gid, 4322u);
   EXPECT_EQ(st.st_mode & 07777, 04755u);
+}
+
+// Where the owner cannot be kept (another user imports into a file it may write but not own),
+// the new file does not keep the set-user-ID and set-group-ID bits.
+TEST_F(ImportFixture, SetIdBitsDroppedWhereTheOwnerCannotBeKept) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as two users";
+  exportSource(kTwoPictures, SourceKindValue::VbBin);
+  writeFile(picture(1), "mine");
+  ASSERT_EQ(::chown(source.c_str(), 4321, 4321), 0);
+  ASSERT_EQ(::chmod(source.c_str(), 06777), 0);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    Session other;
+    other.pictureKinds = session.pictureKinds;
+    other.SourceKind = SourceKindValue::VbBin;
+    testing::RecordingSink quiet;
+    const bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+    ::_exit(dropped && ImportPictures(other, source + ".pic.log", quiet) == ImportOutcome::Done ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  struct stat st {};
+  ASSERT_EQ(::stat(source.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0777u);
+  EXPECT_EQ(readFile(source).substr(11, 4), "mine");
 }
 
 }  // namespace
