@@ -16,7 +16,7 @@ namespace {
 // goes on from where the previous one stopped. Bytes past the end read as zero.
 class Probe {
  public:
-  Probe(int fd, std::int32_t length) : m_fd(fd), m_length(length) {}
+  Probe(const FileDescriptor& file, std::int32_t length) : m_file(file), m_length(length) {}
 
   // False on an offset that overflows or is negative (the probe then gives up).
   bool seekTo(std::int64_t offset) {
@@ -34,7 +34,7 @@ class Probe {
     std::fill(p, p + n, static_cast<unsigned char>(0));
     const std::int64_t avail = std::max<std::int64_t>(0, m_length - m_pos);
     const auto want = static_cast<std::size_t>(std::min<std::int64_t>(avail, static_cast<std::int64_t>(n)));
-    if (want > 0 && !readAllAt(m_fd, m_pos, p, want)) return false;
+    if (want > 0 && !readAllAt(m_file, m_pos, p, want)) return false;
     m_pos += static_cast<std::int64_t>(n);
     return true;
   }
@@ -54,7 +54,7 @@ class Probe {
   }
 
  private:
-  int m_fd;
+  const FileDescriptor& m_file;
   std::int32_t m_length;
   std::int64_t m_pos = 0;
 };
@@ -80,7 +80,7 @@ std::string ReadFirstSectionName(const std::string& name) {
   if (probeLength < 1023) return {};
   FileDescriptor fd = openRegularForRead(path);
   if (!fd.valid()) return {};
-  Probe probe(fd.get(), probeLength);
+  Probe probe(fd, probeLength);
   std::int32_t headerOffset = 0, signature = 0;
   std::int16_t sections = 0;
   if (!probe.seekTo(60) || !probe.readI32(headerOffset)) return {};

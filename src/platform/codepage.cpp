@@ -1,60 +1,7 @@
 #include "platform/codepage.hpp"
 
-#include <cerrno>
-#include <clocale>
-#include <cstring>
-#include <iconv.h>
-#include <langinfo.h>
-
-#include "util/ascii.hpp"
-
 namespace falcet {
 namespace {
-
-bool sameCharset(std::string_view a, std::string_view b) {
-  auto norm = [](std::string_view s) {
-    std::string out;
-    for (char c : s) {
-      if (c == '-' || c == '_') continue;
-      out += toUpperAscii(c);
-    }
-    return out;
-  };
-  return norm(a) == norm(b);
-}
-
-// Converts with iconv; on an invalid input sequence writes `replacement` and skips one byte
-// (or, when the input is UTF-8, one whole character).
-std::string convert(std::string_view in, const char* from, const char* to,
-                    std::string_view replacement, bool inputIsUtf8) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(in);
-  std::string out;
-  out.reserve(in.size() + 16);
-  char* src = const_cast<char*>(in.data());
-  std::size_t srcLeft = in.size();
-  char buf[4096];
-  while (srcLeft > 0) {
-    char* dst = buf;
-    std::size_t dstLeft = sizeof buf;
-    std::size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-    out.append(buf, static_cast<std::size_t>(dst - buf));
-    if (r != static_cast<std::size_t>(-1)) continue;
-    if (errno == E2BIG) continue;
-    // EILSEQ or EINVAL (truncated sequence at the end): replace and step over it.
-    out.append(replacement);
-    std::size_t step = inputIsUtf8 ? utf8CharLength(static_cast<unsigned char>(*src)) : 1;
-    if (step > srcLeft) step = srcLeft;
-    src += step;
-    srcLeft -= step;
-  }
-  char* dst = buf;
-  std::size_t dstLeft = sizeof buf;
-  iconv(cd, nullptr, nullptr, &dst, &dstLeft);
-  out.append(buf, static_cast<std::size_t>(dst - buf));
-  iconv_close(cd);
-  return out;
-}
 
 // Length of the well-formed UTF-8 character at s[i] (RFC 3629: no overlong forms, no surrogates,
 // nothing above U+10FFFF), or 0 when the bytes there are not one.
@@ -83,7 +30,8 @@ std::size_t wellFormedLength(std::string_view s, std::size_t i) {
   return n;
 }
 
-// UTF-8 with every byte that does not start a well-formed character replaced by U+FFFD.
+}  // namespace
+
 std::string wellFormedUtf8(std::string_view s) {
   std::string out;
   out.reserve(s.size());
@@ -100,7 +48,46 @@ std::string wellFormedUtf8(std::string_view s) {
   return out;
 }
 
-}  // namespace
+std::string utf16ToUtf8(std::string_view bytes, bool bigEndian) {
+  auto unit = [&](std::size_t i) {
+    const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
+    return static_cast<std::uint32_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
+  };
+  std::string out;
+  out.reserve(bytes.size());
+  auto put = [&](std::uint32_t c) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  };
+  std::size_t i = 0;
+  for (; i + 1 < bytes.size(); i += 2) {
+    const std::uint32_t u = unit(i);
+    if (u >= 0xD800 && u <= 0xDBFF && i + 3 < bytes.size()) {
+      const std::uint32_t low = unit(i + 2);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        put(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+        i += 2;
+        continue;
+      }
+    }
+    put(u >= 0xD800 && u <= 0xDFFF ? 0xFFFD : u);
+  }
+  if (i < bytes.size()) put(0xFFFD);  // an odd byte at the end
+  return out;
+}
 
 std::size_t utf8CharLength(unsigned char lead) {
   if (lead < 0x80) return 1;
@@ -108,41 +95,6 @@ std::size_t utf8CharLength(unsigned char lead) {
   if ((lead & 0xF0) == 0xE0) return 3;
   if ((lead & 0xF8) == 0xF0) return 4;
   return 1;
-}
-
-std::string initLocale() {
-  std::setlocale(LC_ALL, "");
-  // Numbers in files are written with "." whatever the locale says.
-  std::setlocale(LC_NUMERIC, "C");
-  return localeCharset();
-}
-
-std::string localeCharset() {
-  const char* cs = nl_langinfo(CODESET);
-  return cs ? cs : "";
-}
-
-bool localeIsUtf8() {
-  std::string cs = localeCharset();
-  return cs.empty() || sameCharset(cs, "UTF-8") || sameCharset(cs, "ANSI_X3.4-1968") ||
-         sameCharset(cs, "ASCII");
-}
-
-std::string utf8ToLocale(std::string_view utf8) {
-  if (localeIsUtf8()) return std::string(utf8);
-  return convert(utf8, "UTF-8", localeCharset().c_str(), "?", true);
-}
-
-std::string localeToUtf8(std::string_view bytes) {
-  if (localeIsUtf8()) return std::string(bytes);
-  return convert(bytes, localeCharset().c_str(), "UTF-8", "\xEF\xBF\xBD", false);
-}
-
-std::string charsetToUtf8(std::string_view bytes, const char* charset) {
-  // Text that claims to be UTF-8 (a byte-order mark says so) is checked: the rest of the program
-  // relies on it being UTF-8 once converted.
-  if (sameCharset(charset, "UTF-8")) return wellFormedUtf8(bytes);
-  return convert(bytes, charset, "UTF-8", "\xEF\xBF\xBD", false);
 }
 
 std::string cutToLocaleBytes(std::string_view utf8, std::size_t maxBytes) {
@@ -159,11 +111,5 @@ std::string cutToLocaleBytes(std::string_view utf8, std::size_t maxBytes) {
   }
   return std::string(utf8.substr(0, i));
 }
-
-std::filesystem::path nativePath(std::string_view utf8) {
-  return std::filesystem::path(utf8ToLocale(utf8));
-}
-
-std::string utf8Path(const std::filesystem::path& path) { return localeToUtf8(path.native()); }
 
 }  // namespace falcet

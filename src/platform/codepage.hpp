@@ -4,8 +4,11 @@
 // file names and marker bytes. These functions are the one place where the two meet.
 //
 // Call initLocale() once at start-up (it runs setlocale(LC_ALL, "")); until then the C locale
-// applies and its character set is taken as ASCII-compatible pass-through.
+// applies and its character set is taken as ASCII-compatible pass-through. On Windows the
+// character set is the ANSI code page (GetACP), and paths go UTF-8 <-> UTF-16 directly, never
+// through the code page.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -39,6 +42,18 @@ std::string initLocale();
 // A path for the file system from a UTF-8 file name, and back.
 [[nodiscard]] std::filesystem::path nativePath(std::string_view utf8);
 [[nodiscard]] std::string utf8Path(const std::filesystem::path& path);
+
+// Text that claims to be UTF-8 made well-formed: every byte that does not start a well-formed
+// character (RFC 3629) becomes U+FFFD.
+[[nodiscard]] std::string wellFormedUtf8(std::string_view bytes);
+
+// UTF-16 bytes (little- or big-endian) -> UTF-8; an unpaired surrogate or an odd last byte
+// becomes U+FFFD.
+[[nodiscard]] std::string utf16ToUtf8(std::string_view bytes, bool bigEndian);
+
+// For tests: the conversions use this code page (950, 1252, 65001, ...) instead of the system's.
+// Windows only; 0 goes back to the system's. Elsewhere the locale decides and this does nothing.
+void useCodePageForTesting(unsigned codePage);
 
 // Number of bytes of the UTF-8 character that starts with lead (1 for a stray byte).
 [[nodiscard]] std::size_t utf8CharLength(unsigned char lead);

@@ -1,6 +1,9 @@
 #pragma once
-// Small POSIX file helpers: a move-only descriptor owner, whole-file reads and writes. Failures
-// keep errno; texts::describeSystemError words it for the user.
+// File helpers over the platform's own calls (POSIX here, Win32 in file_io_win.cpp): a move-only
+// owner of an open file, whole-file reads and writes, safe replacement. Paths come in as
+// std::filesystem::path (UTF-16 on Windows, so any file name works on any code page). Failures
+// keep errno (on Windows the system error is mapped to the same errno values);
+// texts::describeSystemError words it for the user.
 
 #include <cstdint>
 #include <filesystem>
@@ -11,49 +14,65 @@
 
 namespace falcet {
 
-// Owns one open file descriptor; closes it when destroyed or moved onto.
+#ifdef _WIN32
+using NativeFile = void*;  // a HANDLE
+#else
+using NativeFile = int;    // a file descriptor
+#endif
+
+// Owns one open file; closes it when destroyed or moved onto.
 class FileDescriptor {
  public:
   FileDescriptor() = default;
-  explicit FileDescriptor(int fd) : m_fd(fd) {}
+  explicit FileDescriptor(NativeFile file) : m_file(file) {}
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
-  FileDescriptor(FileDescriptor&& other) noexcept : m_fd(other.release()) {}
+  FileDescriptor(FileDescriptor&& other) noexcept : m_file(other.release()) {}
   FileDescriptor& operator=(FileDescriptor&& other) noexcept;
   ~FileDescriptor();
 
-  [[nodiscard]] int get() const { return m_fd; }
-  [[nodiscard]] bool valid() const { return m_fd >= 0; }
-  int release() {
-    int fd = m_fd;
-    m_fd = -1;
-    return fd;
-  }
+  [[nodiscard]] NativeFile get() const { return m_file; }
+  [[nodiscard]] bool valid() const;
+  NativeFile release();
   // Closes now and reports whether close succeeded.
   [[nodiscard]] bool close();
 
  private:
-  int m_fd = -1;
+  NativeFile m_file = invalidFile();
+  static NativeFile invalidFile();
 };
 
-// Writes all of data to fd, looping over short writes. False on any error (errno is kept).
-[[nodiscard]] bool writeAll(int fd, const void* data, std::size_t size);
+// Writes all of data at the file's position, looping over short writes. False on any error.
+[[nodiscard]] bool writeAll(const FileDescriptor& file, const void* data, std::size_t size);
 
-// Reads up to size bytes at the start of fd, looping over short reads; returns the count read,
-// or -1 on error.
-[[nodiscard]] std::int64_t readAll(int fd, void* data, std::size_t size);
+// Reads up to size bytes from the file's position, looping over short reads; returns the count
+// read, or -1 on error.
+[[nodiscard]] std::int64_t readAll(const FileDescriptor& file, void* data, std::size_t size);
+
+// The size of an open file; nullopt on error.
+[[nodiscard]] std::optional<std::int64_t> fileSize(const FileDescriptor& file);
+
+// Cuts (or extends) an open file to size bytes.
+[[nodiscard]] bool truncateFile(const FileDescriptor& file, std::int64_t size);
+
+// Tells the system that the file will be read from start to end (a hint; may do nothing).
+void adviseSequential(const FileDescriptor& file);
+
+// Removes a file (not a folder); false with errno kept.
+bool removeFile(const std::filesystem::path& path);
 
 // Reads exactly size bytes at offset (pread, looping over short reads). False on an error or when
 // the file ends first (errno kept on an error).
-[[nodiscard]] bool readAllAt(int fd, std::int64_t offset, void* data, std::size_t size);
+[[nodiscard]] bool readAllAt(const FileDescriptor& file, std::int64_t offset, void* data,
+                             std::size_t size);
 
-// Which file an open descriptor refers to (device and inode; on Windows volume and file index).
+// Which file an open file is (device and inode; on Windows volume serial and file index).
 struct FileIdentity {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
   friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
-[[nodiscard]] std::optional<FileIdentity> identityOf(int fd);
+[[nodiscard]] std::optional<FileIdentity> identityOf(const FileDescriptor& file);
 
 // Opens a regular file for reading; never blocks on a FIFO or device. Invalid (errno set: EISDIR
 // for a folder, EINVAL for anything else that is not a regular file) when it cannot.

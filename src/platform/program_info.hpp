@@ -11,7 +11,8 @@ inline constexpr int kVersionMajor = 0;
 inline constexpr int kVersionMinor = 91;
 inline constexpr int kVersionRevision = 0;
 
-// The running program's own file (from /proc/self/exe); empty when it cannot be found.
+// The running program's own file (/proc/self/exe; GetModuleFileNameW on Windows); empty when it
+// cannot be found.
 [[nodiscard]] std::filesystem::path programFile();
 
 // The folder that holds the running program; the current folder when it cannot be found.

@@ -2,9 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/codepage.hpp"
@@ -52,7 +49,7 @@ class ExportRun {
       // Nothing half-written stays (a refused name, such as a link, was not touched); the
       // position yields nothing, and the user is told at the end.
       const int err = errno;
-      if (written == WriteResult::Failed) ::unlink(native.c_str());
+      if (written == WriteResult::Failed) (void)removeFile(native);
       if (m_unwritten.empty()) m_firstError = err;
       m_unwritten.push_back(file);
       return 0;
@@ -82,7 +79,7 @@ class ExportRun {
 // the scan of the whole file in memory: each piece holds its candidate positions and every byte
 // the kinds may read for them; a picture that reaches outside the piece is read on its own.
 // False when the file could not be read through (it then changed or failed under us).
-bool scanInPieces(int fd, std::int32_t size, const PictureKinds& kinds, bool delphi,
+bool scanInPieces(const FileDescriptor& fd, std::int32_t size, const PictureKinds& kinds, bool delphi,
                   const MarkerFilter& filter, std::size_t pieceSize, ExportRun& run) {
   const ReadReach reach = readReach(kinds, delphi);
   const std::int64_t last = static_cast<std::int64_t>(size) - 2;
@@ -124,7 +121,7 @@ constexpr std::int64_t kPieceReachLimit = 1 << 20;
 bool finishExport(const ExportRun& run, FileDescriptor& log, const std::string& logPath,
                   MessageSink& sink) {
   const std::string& text = run.logText();
-  if (!writeAll(log.get(), text.data(), text.size()) || !log.close()) {
+  if (!writeAll(log, text.data(), text.size()) || !log.close()) {
     const int err = errno;
     sink.show(std::string(texts::kWriteFileError) + "\r\n" + logPath + "\r\n" +
                   texts::describeSystemError(err),
@@ -170,9 +167,9 @@ bool ExportPictures(Session& session, std::string& path, MessageSink& sink, Expo
     sink.show(texts::kReadFileError, kAppTitle, MessageKind::Error);
     return false;
   }
-  const std::optional<FileIdentity> sourceId = identityOf(sourceFd.get());
+  const std::optional<FileIdentity> sourceId = identityOf(sourceFd);
   FileDescriptor log = openForOverwrite(nativePath(logPath), sourceId ? &*sourceId : nullptr).fd;
-  if (log.valid() && ::ftruncate(log.get(), 0) != 0) log = FileDescriptor();
+  if (log.valid() && !truncateFile(log, 0)) log = FileDescriptor();
   if (!log.valid()) {
     const int err = errno;
     sink.show(std::string(texts::kLogCreateError) + logPath + "\r\n" + texts::describeSystemError(err),
@@ -185,10 +182,9 @@ bool ExportPictures(Session& session, std::string& path, MessageSink& sink, Expo
                       ListValue(texts::kExportFilesHeader)});
   const MarkerFilter filter(session.pictureKinds);
   if (inPieces) {
-    const bool readThrough = scanInPieces(sourceFd.get(), sourceSize, session.pictureKinds, delphi,
+    const bool readThrough = scanInPieces(sourceFd, sourceSize, session.pictureKinds, delphi,
                                           filter, pieceSize, run);
-    struct stat st {};
-    if (!readThrough || ::fstat(sourceFd.get(), &st) != 0 || st.st_size != sourceSize) {
+    if (!readThrough || fileSize(sourceFd) != sourceSize) {
       // The source changed or failed while it was read: its log stays empty.
       session.PictureCounter = 0;
       sink.show(texts::kReadFileError, kAppTitle, MessageKind::Error);

@@ -1,9 +1,6 @@
 #include "transfer/import.hpp"
 
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <climits>
 #include <optional>
 #include <vector>
@@ -27,7 +24,7 @@ class DiskPictureFiles : public PictureFiles {
   bool exists(const LogEntry& e) override { return FileExists(e.PicturePath, m_sink); }
   bool read(const LogEntry& e, std::span<unsigned char> out) override {
     FileDescriptor fd = openRegularForRead(nativePath(e.PicturePath));
-    return fd.valid() && readAll(fd.get(), out.data(), out.size()) ==
+    return fd.valid() && readAll(fd, out.data(), out.size()) ==
                              static_cast<std::int64_t>(out.size());
   }
 

@@ -1,15 +1,12 @@
 #include "transfer/source.hpp"
 
 #include <cerrno>
-#include <fcntl.h>
 #include <limits>
 #include <new>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/codepage.hpp"
 #include "platform/file_io.hpp"
+#include "platform/memory.hpp"
 
 namespace falcet {
 namespace {
@@ -19,11 +16,7 @@ constexpr std::size_t kMapThreshold = 4u << 20;
 ByteBuffer::ByteBuffer(std::size_t size) : m_size(size) {
   if (size == 0) return;
   if (size >= kMapThreshold) {
-    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p != MAP_FAILED) {
-#ifdef MADV_HUGEPAGE
-      ::madvise(p, size, MADV_HUGEPAGE);
-#endif
+    if (void* p = allocateLarge(size)) {
       m_data = static_cast<unsigned char*>(p);
       m_mapped = true;
       return;
@@ -55,7 +48,7 @@ ByteBuffer::~ByteBuffer() { reset(); }
 
 void ByteBuffer::reset() {
   if (m_data) {
-    if (m_mapped) ::munmap(m_data, m_size);
+    if (m_mapped) freeLarge(m_data, m_size);
     else delete[] m_data;
   }
   m_data = nullptr;
@@ -67,11 +60,10 @@ bool openSource(std::string& path, FileDescriptor& fd, std::int32_t& size) {
   path = std::string(trimSpaces(path));
   fd = openRegularForRead(nativePath(path));
   if (!fd.valid()) return false;
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return false;
-  if (st.st_size <= 0 || st.st_size > std::numeric_limits<std::int32_t>::max()) return false;
-  size = static_cast<std::int32_t>(st.st_size);
-  ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  const auto fileBytes = fileSize(fd);
+  if (!fileBytes || *fileBytes <= 0 || *fileBytes > std::numeric_limits<std::int32_t>::max()) return false;
+  size = static_cast<std::int32_t>(*fileBytes);
+  adviseSequential(fd);
   return true;
 }
 
@@ -89,7 +81,7 @@ bool readOpenedSource(FileDescriptor& fd, std::int32_t fileSize, Source& source)
   const auto size = static_cast<std::size_t>(fileSize);
   ByteBuffer buffer(size);
   if (buffer.size() != size) return false;
-  std::int64_t got = readAll(fd.get(), buffer.data(), size);
+  std::int64_t got = readAll(fd, buffer.data(), size);
   if (got != static_cast<std::int64_t>(size)) return false;
   source.SourceBytes = std::move(buffer);
   source.SourceSize = static_cast<std::int32_t>(size);

@@ -9,25 +9,51 @@
 
 namespace falcet {
 
+NativeFile FileDescriptor::invalidFile() { return -1; }
+bool FileDescriptor::valid() const { return m_file >= 0; }
+
+NativeFile FileDescriptor::release() {
+  const int fd = m_file;
+  m_file = -1;
+  return fd;
+}
+
 FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
   if (this != &other) {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = other.release();
+    if (m_file >= 0) ::close(m_file);
+    m_file = other.release();
   }
   return *this;
 }
 
 FileDescriptor::~FileDescriptor() {
-  if (m_fd >= 0) ::close(m_fd);
+  if (m_file >= 0) ::close(m_file);
 }
 
 bool FileDescriptor::close() {
-  if (m_fd < 0) return true;
-  int fd = release();
+  if (m_file < 0) return true;
+  const int fd = release();
   return ::close(fd) == 0;
 }
 
-bool writeAll(int fd, const void* data, std::size_t size) {
+std::optional<std::int64_t> fileSize(const FileDescriptor& file) {
+  struct stat st {};
+  if (::fstat(file.get(), &st) != 0) return std::nullopt;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+bool truncateFile(const FileDescriptor& file, std::int64_t size) {
+  return ::ftruncate(file.get(), static_cast<off_t>(size)) == 0;
+}
+
+void adviseSequential(const FileDescriptor& file) {
+  (void)::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+bool removeFile(const std::filesystem::path& path) { return ::unlink(path.c_str()) == 0; }
+
+bool writeAll(const FileDescriptor& file, const void* data, std::size_t size) {
+  const int fd = file.get();
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     ssize_t n = ::write(fd, p, size);
@@ -45,7 +71,8 @@ bool writeAll(int fd, const void* data, std::size_t size) {
   return true;
 }
 
-std::int64_t readAll(int fd, void* data, std::size_t size) {
+std::int64_t readAll(const FileDescriptor& file, void* data, std::size_t size) {
+  const int fd = file.get();
   char* p = static_cast<char*>(data);
   std::size_t got = 0;
   while (got < size) {
@@ -60,7 +87,8 @@ std::int64_t readAll(int fd, void* data, std::size_t size) {
   return static_cast<std::int64_t>(got);
 }
 
-bool readAllAt(int fd, std::int64_t offset, void* data, std::size_t size) {
+bool readAllAt(const FileDescriptor& file, std::int64_t offset, void* data, std::size_t size) {
+  const int fd = file.get();
   char* p = static_cast<char*>(data);
   while (size > 0) {
     const ssize_t n = ::pread(fd, p, size, static_cast<off_t>(offset));
@@ -88,9 +116,9 @@ FileDescriptor openRegularForRead(const std::filesystem::path& path) {
   return fd;
 }
 
-std::optional<FileIdentity> identityOf(int fd) {
+std::optional<FileIdentity> identityOf(const FileDescriptor& file) {
   struct stat st {};
-  if (::fstat(fd, &st) != 0) return std::nullopt;
+  if (::fstat(file.get(), &st) != 0) return std::nullopt;
   return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
@@ -123,9 +151,9 @@ WriteResult writeWholeFile(const std::filesystem::path& path, std::string_view d
   // write per picture when an export runs again over its own files.
   OverwriteOpen target = openForOverwrite(path, avoid);
   if (!target.fd.valid()) return WriteResult::Refused;
-  if (!writeAll(target.fd.get(), data.data(), data.size())) return WriteResult::Failed;
+  if (!writeAll(target.fd, data.data(), data.size())) return WriteResult::Failed;
   if (target.oldSize > static_cast<std::int64_t>(data.size()) &&
-      ::ftruncate(target.fd.get(), static_cast<off_t>(data.size())) != 0)
+      !truncateFile(target.fd, static_cast<std::int64_t>(data.size())))
     return WriteResult::Failed;
   return target.fd.close() ? WriteResult::Written : WriteResult::Failed;
 }
@@ -149,7 +177,7 @@ bool linkOrCopy(const std::filesystem::path& from, const std::filesystem::path& 
   if (!bytes) return false;
   FileDescriptor fd(::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!fd.valid()) return false;
-  bool ok = writeAll(fd.get(), bytes->data(), bytes->size()) && ::fsync(fd.get()) == 0;
+  bool ok = writeAll(fd, bytes->data(), bytes->size()) && ::fsync(fd.get()) == 0;
   ok = fd.close() && ok;
   if (!ok) ::unlink(copy.c_str());
   return ok;
@@ -184,7 +212,7 @@ bool replaceFileContent(const std::filesystem::path& target, const void* data, s
   FileDescriptor fd = makeTemporaryBeside(folder, tmp);
   if (!fd.valid()) return false;
   if (existed) copyOwnerAndMode(fd.get(), st);
-  bool ok = writeAll(fd.get(), data, size) && ::fsync(fd.get()) == 0;
+  bool ok = writeAll(fd, data, size) && ::fsync(fd.get()) == 0;
   ok = fd.close() && ok;
 
   // The old content is kept under a temporary name (a hard link where possible) and takes the
