@@ -4,11 +4,12 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <iostream>
+#include <sstream>
 #include <optional>
 #include <string>
 
 #include "app/detect.hpp"
+#include "console.hpp"
 #include "app/startup.hpp"
 #include "platform/codepage.hpp"
 #include "platform/program_info.hpp"
@@ -31,10 +32,7 @@ class PrintSink : public MessageSink {
       if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
       out += text[i];
     }
-    out = utf8ToLocale(out) + "\n";
-    std::FILE* stream = kind == MessageKind::Error ? stderr : stdout;
-    std::fputs(out.c_str(), stream);
-    std::fflush(stream);
+    cli::printText(out + "\n", kind == MessageKind::Error);
     return kButtonOk;
   }
 };
@@ -106,7 +104,7 @@ void printKinds(const PictureKinds& kinds) {
     for (std::size_t f = 0; f < k.EnclosingLenFields.size(); ++f)
       line += (f ? "," : "") + std::to_string(k.EnclosingLenFields[f].offset) + ":" +
               std::to_string(k.EnclosingLenFields[f].difference);
-    std::puts(utf8ToLocale(line).c_str());
+    cli::printText(line + "\n", false);
   }
 }
 
@@ -126,19 +124,27 @@ int runImport(Session& session, const Request& r, PrintSink& sink) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  initLocale();
+int falcet::cli::run(const std::vector<std::string>& args) {
   CLI::App app{std::string(texts::cli::kAbout), "falcet-cli"};
+  app.allow_windows_style_options(false);  // "/a/b.frx" is a file, never an option
   Request r;
   configure(app, r);
-  CLI11_PARSE(app, argc, argv);
-  r.path = localeToUtf8(r.path);
-  r.settings = localeToUtf8(r.settings);
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  try {
+    app.parse(static_cast<int>(argv.size()), argv.data());
+  } catch (const CLI::ParseError& e) {
+    std::ostringstream out, err;
+    const int status = app.exit(e, out, err);
+    cli::printText(out.str(), false);
+    cli::printText(err.str(), true);
+    return status;
+  }
 
   PrintSink sink;
   if (*r.detect) {
     auto k = DetectSourceKind(r.path);
-    std::puts(k ? std::string(sourceKindOption(*k)).c_str() : "none");
+    cli::printText(std::string(k ? sourceKindOption(*k) : "none") + "\n", false);
     return 0;
   }
   Session session;

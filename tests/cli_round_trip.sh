@@ -32,6 +32,7 @@ grep -q '讀檔案錯誤！' "$work/err"
 if "$cli" import "$work/x.log" 2> "$work/err"; then exit 1; fi
 grep -q '檔名錯誤！請檢查！' "$work/err"
 [ "$("$cli" detect "$work/a.DFM")" = delphi-dfm ]
-"$cli" kinds | grep -q 'VB.Picture'
-"$cli" --help | grep -q '匯出'
+# Whole outputs first: grep -q may stop reading early, which would fail the writer under pipefail.
+kinds=$("$cli" kinds); grep -q 'VB.Picture' <<< "$kinds"
+help=$("$cli" --help); grep -q '匯出' <<< "$help"
 echo "cli round trip ok"

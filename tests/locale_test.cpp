@@ -18,10 +18,21 @@ namespace {
 class LocaleParam : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
+#ifdef _WIN32
+    // Windows has code pages, not locales: the same conversions under 65001 and 950.
+    useCodePageForTesting(std::string(GetParam()) == "C.UTF-8" ? 65001 : 950);
+#else
     m_saved = std::setlocale(LC_ALL, nullptr);
     if (!std::setlocale(LC_ALL, GetParam())) GTEST_SKIP() << GetParam() << " is not installed";
+#endif
   }
-  void TearDown() override { std::setlocale(LC_ALL, m_saved.c_str()); }
+  void TearDown() override {
+#ifdef _WIN32
+    useCodePageForTesting(0);
+#else
+    std::setlocale(LC_ALL, m_saved.c_str());
+#endif
+  }
 
  private:
   std::string m_saved;

@@ -23,5 +23,5 @@ if "$cli" import "$mnt/form.bin.pic.log" 2> "$work/err"; then
 fi
 grep -q '寫入檔案錯誤，請確認對此程序擁有寫入權限並且磁盤未滿！' "$work/err"
 cmp "$mnt/form.bin" "$work/original.bin"
-if ls "$mnt" | grep -q 'falcet-'; then echo "temporary file left"; ls "$mnt"; exit 1; fi
+if ls -A "$mnt" | grep -q 'falcet-'; then echo "temporary file left"; ls "$mnt"; exit 1; fi
 echo "write failure ok"

@@ -144,19 +144,6 @@ OverwriteOpen openForOverwrite(const std::filesystem::path& path, const FileIden
   return {std::move(fd), static_cast<std::int64_t>(st.st_size)};
 }
 
-WriteResult writeWholeFile(const std::filesystem::path& path, std::string_view data,
-                           const FileIdentity* avoid) {
-  // Written over from the start, then cut to the new length. Emptying with O_TRUNC first would
-  // do the same, but some file systems (ext4) then flush the file on close, which costs a disk
-  // write per picture when an export runs again over its own files.
-  OverwriteOpen target = openForOverwrite(path, avoid);
-  if (!target.fd.valid()) return WriteResult::Refused;
-  if (!writeAll(target.fd, data.data(), data.size())) return WriteResult::Failed;
-  if (target.oldSize > static_cast<std::int64_t>(data.size()) &&
-      !truncateFile(target.fd, static_cast<std::int64_t>(data.size())))
-    return WriteResult::Failed;
-  return target.fd.close() ? WriteResult::Written : WriteResult::Failed;
-}
 
 namespace {
 
@@ -247,21 +234,6 @@ bool replaceFileContent(const std::filesystem::path& target, const void* data, s
   return true;
 }
 
-std::optional<std::filesystem::path> findSiblingWithExtension(const std::filesystem::path& path,
-                                                             std::string_view extension) {
-  std::filesystem::path exact = path;
-  exact.replace_extension(std::string(extension));
-  if (auto st = fileStatus(exact); st && st->regular) return exact;
-  const std::string wanted = exact.filename().native();
-  std::error_code ec;
-  const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-    const std::string name = entry.path().filename().native();
-    if (equalsIgnoreCaseAscii(name, wanted) && entry.is_regular_file(ec))
-      return path.parent_path() / entry.path().filename();
-  }
-  return std::nullopt;
-}
 
 std::optional<FileStatus> fileStatus(const std::filesystem::path& path) {
   struct stat st {};
@@ -269,21 +241,5 @@ std::optional<FileStatus> fileStatus(const std::filesystem::path& path) {
   return FileStatus{static_cast<std::int64_t>(st.st_size), S_ISREG(st.st_mode), S_ISDIR(st.st_mode)};
 }
 
-std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
-  FileDescriptor fd = openRegularForRead(path);
-  if (!fd.valid()) return std::nullopt;
-  std::string out;
-  char buf[65536];
-  for (;;) {
-    ssize_t n = ::read(fd.get(), buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    out.append(buf, static_cast<std::size_t>(n));
-  }
-  return out;
-}
 
 }  // namespace falcet

@@ -71,7 +71,7 @@ bool ReadLog(Session& session, const std::string& logName, MessageSink& sink) {
     if (!st->regular && !st->directory) return fail(EINVAL, e.PictureFile);
     if (st->size > std::numeric_limits<std::int32_t>::max()) return fail(EOVERFLOW, e.PictureFile);
     e.FileLength = static_cast<std::int32_t>(st->size);
-    if (e.FileLength == 0) {
+    if (e.FileLength == 0 && !st->directory) {
       sink.show(std::string(texts::kEmptyPictureFile) + "\r\n" + e.PictureFile, kAppTitle,
                 MessageKind::Error);
       return false;

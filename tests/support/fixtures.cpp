@@ -5,7 +5,9 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include "settings/ini_file.hpp"
 
@@ -194,9 +196,18 @@ std::string readFile(const std::filesystem::path& path) {
 }
 
 TempDir::TempDir() {
+#ifdef _WIN32
+  static std::mt19937_64 random{std::random_device{}()};
+  for (int attempt = 0;; ++attempt) {
+    m_path = std::filesystem::temp_directory_path() / ("falcet-test-" + std::to_string(random() % 1000000000));
+    if (std::filesystem::create_directory(m_path)) break;
+    if (attempt > 100) std::abort();
+  }
+#else
   std::string tmpl = (std::filesystem::temp_directory_path() / "falcet-test-XXXXXX").string();
   if (!::mkdtemp(tmpl.data())) std::abort();
   m_path = tmpl;
+#endif
 }
 
 TempDir::~TempDir() {

@@ -1,0 +1,22 @@
+#include <cstdio>
+
+#include "console.hpp"
+#include "platform/codepage.hpp"
+
+namespace falcet::cli {
+
+void printText(std::string_view utf8, bool error) {
+  std::FILE* stream = error ? stderr : stdout;
+  const std::string bytes = utf8ToLocale(utf8);
+  std::fwrite(bytes.data(), 1, bytes.size(), stream);
+  std::fflush(stream);
+}
+
+}  // namespace falcet::cli
+
+int main(int argc, char** argv) {
+  falcet::initLocale();
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.push_back(falcet::localeToUtf8(argv[i]));
+  return falcet::cli::run(args);
+}

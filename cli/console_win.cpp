@@ -1,0 +1,61 @@
+#include <windows.h>
+
+#include <cstdio>
+
+#include "console.hpp"
+#include "platform/codepage.hpp"
+
+namespace falcet::cli {
+namespace {
+
+std::wstring wide(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+  return out;
+}
+
+std::string narrow(const wchar_t* text) {
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
+  if (n > 1) ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+}  // namespace
+
+void printText(std::string_view utf8, bool error) {
+  HANDLE h = ::GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (h != INVALID_HANDLE_VALUE && h != nullptr && ::GetConsoleMode(h, &mode)) {
+    std::wstring text;
+    for (wchar_t c : wide(utf8)) {
+      if (c == L'\n') text += L'\r';
+      text += c;
+    }
+    DWORD written = 0;
+    ::WriteConsoleW(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    return;
+  }
+  // A pipe or a file: the ANSI code page, with Windows line ends.
+  std::string bytes;
+  for (char c : utf8ToLocale(utf8)) {
+    if (c == '\n') bytes += '\r';
+    bytes += c;
+  }
+  std::FILE* stream = error ? stderr : stdout;
+  std::fwrite(bytes.data(), 1, bytes.size(), stream);
+  std::fflush(stream);
+}
+
+}  // namespace falcet::cli
+
+int wmain(int argc, wchar_t** argv) {
+  falcet::initLocale();
+  // Binary streams: the line ends are written above as they should be.
+  std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.push_back(falcet::cli::narrow(argv[i]));
+  return falcet::cli::run(args);
+}

@@ -1,0 +1,56 @@
+// The file helpers that are the same on every platform, over the primitives of
+// file_io_posix.cpp / file_io_win.cpp.
+
+#include "platform/file_io.hpp"
+
+#include "platform/codepage.hpp"
+#include "util/ascii.hpp"
+
+namespace falcet {
+
+WriteResult writeWholeFile(const std::filesystem::path& path, std::string_view data,
+                           const FileIdentity* avoid) {
+  // Written over from the start, then cut to the new length. Emptying with O_TRUNC first would
+  // do the same, but some file systems (ext4) then flush the file on close, which costs a disk
+  // write per picture when an export runs again over its own files.
+  OverwriteOpen target = openForOverwrite(path, avoid);
+  if (!target.fd.valid()) return WriteResult::Refused;
+  if (!writeAll(target.fd, data.data(), data.size())) return WriteResult::Failed;
+  if (target.oldSize > static_cast<std::int64_t>(data.size()) &&
+      !truncateFile(target.fd, static_cast<std::int64_t>(data.size())))
+    return WriteResult::Failed;
+  return target.fd.close() ? WriteResult::Written : WriteResult::Failed;
+}
+
+std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
+  FileDescriptor fd = openRegularForRead(path);
+  if (!fd.valid()) return std::nullopt;
+  std::string out;
+  char buf[65536];
+  for (;;) {
+    const std::int64_t n = readAll(fd, buf, sizeof buf);
+    if (n < 0) return std::nullopt;
+    out.append(buf, static_cast<std::size_t>(n));
+    if (n < static_cast<std::int64_t>(sizeof buf)) break;
+  }
+  return out;
+}
+
+std::optional<std::filesystem::path> findSiblingWithExtension(const std::filesystem::path& path,
+                                                             std::string_view extension) {
+  // The name as the folder holds it: on a file system that ignores letter case, the name asked
+  // for would be found too, but the report should show the file's own name.
+  const std::string wanted = utf8Path(std::filesystem::path(path).replace_extension(std::string(extension)).filename());
+  std::optional<std::filesystem::path> found;
+  std::error_code ec;
+  const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    const std::string name = utf8Path(entry.path().filename());
+    if (!equalsIgnoreCaseAscii(name, wanted) || !entry.is_regular_file(ec)) continue;
+    found = path.parent_path() / entry.path().filename();
+    if (name == wanted) break;
+  }
+  return found;
+}
+
+}  // namespace falcet
