@@ -74,7 +74,8 @@ QFont designFont() {
       m_dialog(dialog),
       m_sink(sink),
       m_openUrl(std::move(openUrl)),
-      m_productName(std::move(productName)) {
+      m_productName(std::move(productName)),
+      m_form(session, sink, *this, m_productName.toStdString()) {
   setWindowTitle(fromUtf8(texts::kDesignCaption));
   setWindowIcon(windowIcon());
   setFont(designFont());
@@ -183,79 +184,46 @@ QPushButton* 主窗體::瀏覽(int index) const {
 
 void 主窗體::Form_Initialize() { ApplyFontFix(*this, m_fonts); }
 
-void 主窗體::Form_Load() {
-  const std::string version =
-      versionText(m_productName.toStdString(), kVersionMajor, kVersionMinor, kVersionRevision);
-  setWindowTitle(fromUtf8(version) + " （" + fromUtf8(texts::kHomeHost) + "）");
-  m_a[0]->setText(fromUtf8(ReplaceText(version, "&&", "&")));
-  m_list->setCurrentIndex(sourceKindIndex(m_session.SourceKind));
-  被處理檔案類型_Click();
+// The form's behaviour lives in MainForm; these forward the events to it.
+void 主窗體::Form_Load() { m_form.Form_Load(); }
+void 主窗體::被處理檔案類型_Click() { m_form.被處理檔案類型_Click(); }
+void 主窗體::檔名_Change(int index) { m_form.檔名_Change(index); }
+void 主窗體::瀏覽_Click(int index) { m_form.瀏覽_Click(index); }
+void 主窗體::窗體匯出_Click() { m_form.窗體匯出_Click(); }
+void 主窗體::窗體匯入_Click() { m_form.窗體匯入_Click(); }
+void 主窗體::a_Click(int index) { m_form.a_Click(index); }
+
+std::string 主窗體::nameText(int index) const {
+  const QLineEdit* box = 檔名(index);
+  return box ? box->text().toStdString() : std::string();
 }
 
-void 主窗體::被處理檔案類型_Click() {
-  m_session.SourceKind =
-      sourceKindFromIndex(static_cast<std::int16_t>(m_list->currentIndex())).value_or(SourceKindValue::VbExe);
+void 主窗體::setNameText(int index, const std::string& text) {
+  if (QLineEdit* box = 檔名(index)) box->setText(fromUtf8(text));  // textChanged runs 檔名_Change
 }
 
-void 主窗體::檔名_Change(int index) {
-  if (index == 0) {
-    if (auto kind = DetectSourceKind(m_sourceName->text().toStdString())) {
-      if (m_list->currentIndex() != sourceKindIndex(*kind)) m_list->setCurrentIndex(sourceKindIndex(*kind));
-      else 被處理檔案類型_Click();
-    }
-  } else if (index == 3) {
-    const QString log = m_logName->text();
-    if (isLogFileName(log.toStdString())) m_sourceName->setText(log.left(log.size() - 8));
-  }
+int 主窗體::listSelection() const { return m_list->currentIndex(); }
+void 主窗體::setListSelection(int index) { m_list->setCurrentIndex(index); }
+void 主窗體::setCaption(const std::string& text) { setWindowTitle(fromUtf8(text)); }
+void 主窗體::setLabelText(int index, const std::string& text) { m_a[index]->setText(fromUtf8(text)); }
+
+bool 主窗體::chooseFile(std::string& file, std::string_view filter, int filterIndex, std::string_view title) {
+  QString chosen, folder;
+  if (!m_dialog.ShowOpenDialog(this, chosen, fromUtf8(filter), filterIndex, folder, fromUtf8(title)))
+    return false;
+  file = chosen.toStdString();
+  return true;
 }
 
-void 主窗體::瀏覽_Click(int index) {
-  if (index < 0 || index > 3) return;
-  QString file;
-  QString folder;
-  const bool source = index == 0;
-  const std::string_view filter = source ? texts::kSourceFilter : texts::kLogFilter;
-  if (!m_dialog.ShowOpenDialog(this, file, fromUtf8(filter), 1, folder, fromUtf8(texts::kOpenDialogTitle)))
-    return;
-  if (source) {
-    m_sourceName->setText(file);
-    m_logName->setText(file + ".pic.log");
-  } else {
-    m_logName->setText(file);
-  }
+void 主窗體::openAddress(const std::string& address) {
+  const QString a = fromUtf8(address);
+  if (m_openUrl) m_openUrl(a);
+  else (void)QDesktopServices::openUrl(QUrl(a));  // nothing is shown when it fails
 }
 
-void 主窗體::窗體匯出_Click() {
-  const QString text = m_sourceName->text();
-  if (text.isEmpty()) {
-    m_sink.show(texts::kEnterFileName, kAppTitle, MessageKind::Error);
-    return;
-  }
-  std::string path = text.toStdString();
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  (void)ExportPictures(m_session, path, m_sink);
-  QApplication::restoreOverrideCursor();
-}
-
-void 主窗體::窗體匯入_Click() {
-  const QString text = m_logName->text();
-  if (!isLogFileName(text.toStdString())) {
-    m_sink.show(texts::kFileNameError, kAppTitle, MessageKind::Error);
-    return;
-  }
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  (void)ImportPictures(m_session, text.toStdString(), m_sink);
-  QApplication::restoreOverrideCursor();
-}
-
-void 主窗體::a_Click(int index) {
-  const std::string address = form::linkAddress(index);
-  if (!address.empty()) OpenUrl(fromUtf8(address));
-}
-
-void 主窗體::OpenUrl(const QString& address) {
-  if (m_openUrl) m_openUrl(address);
-  else (void)QDesktopServices::openUrl(QUrl(address));  // nothing is shown when it fails
+void 主窗體::setBusy(bool busy) {
+  if (busy) QApplication::setOverrideCursor(Qt::WaitCursor);
+  else QApplication::restoreOverrideCursor();
 }
 
 void 主窗體::dragEnterEvent(QDragEnterEvent* event) {
@@ -264,13 +232,7 @@ void 主窗體::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void 主窗體::dropEvent(QDropEvent* event) {
-  const QString file = event->mimeData()->urls().front().toLocalFile();
-  if (isLogFileName(file.toStdString())) {
-    m_logName->setText(file);
-  } else {
-    m_sourceName->setText(file);
-    m_logName->setText(file + ".pic.log");
-  }
+  m_form.fileDropped(event->mimeData()->urls().front().toLocalFile().toStdString());
   event->acceptProposedAction();
 }
 

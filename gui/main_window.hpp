@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/form_layout.hpp"
+#include "app/main_form.hpp"
 #include "fontfix/font_fix.hpp"
 #include "open_dialog.hpp"
 #include "qt_message_sink.hpp"
@@ -20,7 +21,7 @@ class QToolButton;
 
 namespace falcet {
 
-class 主窗體 : public QWidget {
+class 主窗體 : public QWidget, private FormView {
  public:
   using UrlOpener = std::function<void(const QString&)>;
 
@@ -49,7 +50,16 @@ class 主窗體 : public QWidget {
  private:
   void Form_Initialize();
   void Form_Load();
-  void OpenUrl(const QString& address);
+  // FormView: what the shared form logic asks of this window.
+  std::string nameText(int index) const override;
+  void setNameText(int index, const std::string& text) override;
+  int listSelection() const override;
+  void setListSelection(int index) override;
+  void setCaption(const std::string& text) override;
+  void setLabelText(int index, const std::string& text) override;
+  bool chooseFile(std::string& file, std::string_view filter, int filterIndex, std::string_view title) override;
+  void openAddress(const std::string& address) override;
+  void setBusy(bool busy) override;
   void createControl(const form::ControlSpec& spec);
   void setTabOrderFromTable();
   template <typename W>
@@ -63,6 +73,7 @@ class 主窗體 : public QWidget {
   MessageSink& m_sink;
   UrlOpener m_openUrl;
   QString m_productName;
+  MainForm m_form;
 
   QWidget* m_widgets[form::kControlCount] = {};
   QLabel* m_a[5] = {};
