@@ -1,0 +1,42 @@
+#pragma once
+// Message boxes and the open-file dialog of the Win32 window.
+
+#include <windows.h>
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "platform/message_sink.hpp"
+
+namespace falcet::win {
+
+// Modal boxes with an OK button and no icon (MessageBoxW). A text too long for the screen is shown
+// in a window that scrolls instead (the same text, selectable), so its OK button stays reachable.
+class MessageBoxSink : public MessageSink {
+ public:
+  void setOwner(HWND owner) { m_owner = owner; }
+  int show(std::string_view text, std::string_view title, MessageKind kind) override;
+
+ private:
+  HWND m_owner = nullptr;
+};
+
+// GetOpenFileNameW with the form's bar-separated filter; until one dialog of the run is
+// confirmed, it opens in the program's folder (afterwards the system chooses).
+class OpenFileDialog {
+ public:
+  explicit OpenFileDialog(std::filesystem::path programFolder) : m_programFolder(std::move(programFolder)) {}
+  bool choose(HWND owner, std::string& file, std::string_view filter, int filterIndex, std::string_view title);
+  [[nodiscard]] bool confirmedOnce() const { return m_confirmedOnce; }
+
+ private:
+  std::filesystem::path m_programFolder;
+  bool m_confirmedOnce = false;
+};
+
+// The filter text "desc|patterns|desc|patterns" as the dialog's pairs: NUL-separated, two NULs
+// at the end.
+[[nodiscard]] std::wstring dialogFilter(std::string_view barSeparated);
+
+}  // namespace falcet::win

@@ -1,0 +1,326 @@
+#include "win_form.hpp"
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "app/startup.hpp"
+#include "platform/program_info.hpp"
+#include "settings/ini_file.hpp"
+#include "win_icons.hpp"
+#include "win_text.hpp"
+
+namespace falcet::win {
+namespace {
+
+constexpr int kFirstControlId = 100;
+constexpr int kDesignCharset = 136;  // CHINESEBIG5_CHARSET
+
+int controlId(form::Control c) { return kFirstControlId + static_cast<int>(form::slot(c)); }
+
+int scale(int twips, UINT dpi) { return ::MulDiv(twips, static_cast<int>(dpi), 1440); }
+
+UINT windowDpi(HWND h) {
+  // GetDpiForWindow exists from Windows 10 1607; before that the screen's DPI applies.
+  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+  static const auto getDpi = reinterpret_cast<GetDpiForWindowFn>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (getDpi && h) return getDpi(h);
+  HDC screen = ::GetDC(nullptr);
+  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+  ::ReleaseDC(nullptr, screen);
+  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+HFONT makeFont(const wchar_t* face, std::int64_t size4, int charset, bool bold, UINT dpi) {
+  LOGFONTW lf{};
+  // Points x 10,000 -> pixels at this DPI (negative: the character height).
+  lf.lfHeight = -static_cast<LONG>((size4 * static_cast<std::int64_t>(dpi) + 360000) / 720000);
+  lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+  lf.lfCharSet = static_cast<BYTE>(charset);
+  lf.lfQuality = CLEARTYPE_QUALITY;
+  ::lstrcpynW(lf.lfFaceName, face, LF_FACESIZE);
+  return ::CreateFontIndirectW(&lf);
+}
+
+// The pairs (text box index) <-> (control).
+form::Control nameBox(int index) { return index == 0 ? form::Control::SourceName : form::Control::LogName; }
+
+}  // namespace
+
+MainWindow::MainWindow(Session& session, const FontFixSettings& fonts, MessageBoxSink& sink,
+                       OpenFileDialog& dialog, std::string productName)
+    : m_fonts(fonts), m_sink(sink), m_dialog(dialog), m_form(session, sink, *this, std::move(productName)) {
+  HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = windowProc;
+  wc.hInstance = instance;
+  wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
+  wc.lpszClassName = kWindowClass;
+  ::RegisterClassExW(&wc);
+  const std::wstring design = wide(texts::kDesignCaption);
+  m_window = ::CreateWindowExW(0, kWindowClass, design.c_str(), WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                               CW_USEDEFAULT, CW_USEDEFAULT, 400, 300, nullptr, nullptr, instance, this);
+  m_dpi = windowDpi(m_window);
+  m_sink.setOwner(m_window);
+  createControls();
+  layout(m_dpi);
+  ::DragAcceptFiles(m_window, TRUE);
+  // Form_Initialize (the fonts, adapted) then Form_Load.
+  applyFonts(m_dpi);
+  m_form.Form_Load();
+  m_loading = false;
+}
+
+MainWindow::~MainWindow() {
+  if (::IsWindow(m_window)) ::DestroyWindow(m_window);
+  for (HGDIOBJ f : {static_cast<HGDIOBJ>(m_designFont), static_cast<HGDIOBJ>(m_fixedFont), static_cast<HGDIOBJ>(m_versionFont)})
+    if (f) ::DeleteObject(f);
+  for (HICON i : {m_exportIcon, m_importIcon, m_windowIcon, m_smallIcon})
+    if (i) ::DestroyIcon(i);
+}
+
+void MainWindow::createControls() {
+  HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  m_controls[form::slot(form::Control::Window)] = m_window;
+  for (const form::ControlSpec& spec : form::kControls) {
+    const wchar_t* cls = L"STATIC";
+    DWORD style = WS_CHILD | WS_VISIBLE;
+    DWORD exStyle = 0;
+    std::wstring text = wide(spec.caption);
+    switch (spec.type) {
+      case form::ControlType::Label:
+      case form::ControlType::LinkLabel:
+        style |= SS_NOTIFY | (spec.align == form::Align::Right ? SS_RIGHT : spec.align == form::Align::Center ? SS_CENTER : SS_LEFT);
+        if (spec.type == form::ControlType::LinkLabel) text = wide(form::linkCaption(spec.index));
+        break;
+      case form::ControlType::DropDown:
+        cls = L"COMBOBOX";
+        style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST;
+        break;
+      case form::ControlType::Frame:
+        cls = L"BUTTON";
+        style |= BS_GROUPBOX;
+        break;
+      case form::ControlType::TextBox:
+        cls = L"EDIT";
+        style |= WS_TABSTOP | ES_AUTOHSCROLL;
+        exStyle = WS_EX_CLIENTEDGE;
+        break;
+      case form::ControlType::Button:
+        cls = L"BUTTON";
+        style |= WS_TABSTOP | BS_PUSHBUTTON;
+        break;
+      case form::ControlType::PictureButton:
+        cls = L"BUTTON";
+        style |= WS_TABSTOP | BS_PUSHBUTTON | BS_ICON;
+        break;
+    }
+    m_controls[form::slot(spec.id)] =
+        ::CreateWindowExW(exStyle, cls, text.c_str(), style, 0, 0, 10, 10, m_window,
+                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId(spec.id))), instance, nullptr);
+  }
+  HWND list = control(form::Control::KindList);
+  for (std::string_view name : texts::kSourceKindNames)
+    ::SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(name).c_str()));
+  // Tab order = the order of the windows: sort the focusable controls by the table's Tab column.
+  std::vector<const form::ControlSpec*> order;
+  for (const form::ControlSpec& spec : form::kControls) order.push_back(&spec);
+  std::stable_sort(order.begin(), order.end(), [](auto* a, auto* b) { return a->tab < b->tab; });
+  HWND previous = HWND_TOP;
+  for (const form::ControlSpec* spec : order) {
+    HWND h = control(spec->id);
+    ::SetWindowPos(h, previous, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    previous = h;
+  }
+}
+
+void MainWindow::layout(UINT dpi) {
+  m_dpi = dpi;
+  for (const form::ControlSpec& spec : form::kControls) {
+    int left = spec.left, top = spec.top;
+    // Controls inside a frame are placed from the frame's corner (frames are no containers here).
+    for (const form::ControlSpec& parent : form::kControls)
+      if (parent.id == spec.parent) {
+        left += parent.left;
+        top += parent.top;
+      }
+    const int height = spec.type == form::ControlType::DropDown ? spec.height * 6 : spec.height;  // the list drops down
+    ::MoveWindow(control(spec.id), scale(left, dpi), scale(top, dpi), scale(spec.width, dpi), scale(height, dpi), FALSE);
+  }
+  RECT r{0, 0, scale(form::kClientWidthTwips, dpi), scale(form::kClientHeightTwips, dpi)};
+  const DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(m_window, GWL_STYLE));
+  ::AdjustWindowRectEx(&r, style, FALSE, 0);
+  RECT work{};
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  ::SetWindowPos(m_window, nullptr, work.left + (work.right - work.left - w) / 2, work.top + (work.bottom - work.top - h) / 2,
+                 w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+  // Icons drawn for this DPI.
+  for (HICON i : {m_exportIcon, m_importIcon, m_windowIcon, m_smallIcon})
+    if (i) ::DestroyIcon(i);
+  m_exportIcon = makeIcon(IconKind::Export, scale(480, dpi));
+  m_importIcon = makeIcon(IconKind::Import, scale(480, dpi));
+  m_windowIcon = makeIcon(IconKind::Window, std::max(32, scale(480, dpi)));
+  m_smallIcon = makeIcon(IconKind::Window, std::max(16, scale(240, dpi)));
+  ::SendMessageW(control(form::Control::ExportButton), BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(m_exportIcon));
+  ::SendMessageW(control(form::Control::ImportButton), BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(m_importIcon));
+  ::SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_windowIcon));
+  ::SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
+  ::InvalidateRect(m_window, nullptr, TRUE);
+}
+
+// The design font on every control (the version label its own bold face), then the font
+// adaptation: where the window's font and a control's font are the design font (size and
+// character set), the control gets the replacement font.
+void MainWindow::applyFonts(UINT dpi) {
+  for (HGDIOBJ f : {static_cast<HGDIOBJ>(m_designFont), static_cast<HGDIOBJ>(m_fixedFont), static_cast<HGDIOBJ>(m_versionFont)})
+    if (f) ::DeleteObject(f);
+  const std::int64_t designSize = toFixed4(9);
+  const std::int64_t versionSize = toFixed4(10.5);
+  m_designFont = makeFont(L"新細明體", designSize, kDesignCharset, false, dpi);
+  m_versionFont = makeFont(L"無體", versionSize, kDesignCharset, true, dpi);
+  m_fixedFont = makeFont(wide(m_fonts.FixedFontName).c_str(), m_fonts.FixedFontSize, m_fonts.FixedFontCharset, false, dpi);
+  const bool windowMatches = m_fonts.AutoFix && isDesignFont(m_fonts, designSize, kDesignCharset);
+  for (const form::ControlSpec& spec : form::kControls) {
+    const bool version = spec.id == form::Control::A0;
+    const std::int64_t size = version ? versionSize : designSize;
+    HFONT font = version ? m_versionFont : m_designFont;
+    if (windowMatches && isDesignFont(m_fonts, size, kDesignCharset)) font = m_fixedFont;
+    ::SendMessageW(control(spec.id), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  }
+}
+
+void MainWindow::show() {
+  ::ShowWindow(m_window, SW_SHOWNORMAL);
+  ::UpdateWindow(m_window);
+  ::SetFocus(control(form::Control::SourceName));
+}
+
+bool MainWindow::isLink(HWND h) const {
+  return h == control(form::Control::A1) || h == control(form::Control::A2) || h == control(form::Control::A4);
+}
+
+LRESULT CALLBACK MainWindow::windowProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NCCREATE) {
+    auto* self = static_cast<MainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+    ::SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    self->m_window = h;
+  }
+  auto* self = reinterpret_cast<MainWindow*>(::GetWindowLongPtrW(h, GWLP_USERDATA));
+  return self ? self->handle(msg, wp, lp) : ::DefWindowProcW(h, msg, wp, lp);
+}
+
+LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_COMMAND:
+      onCommand(LOWORD(wp), HIWORD(wp));
+      return 0;
+    case WM_SETCURSOR:
+      if (isLink(reinterpret_cast<HWND>(wp))) {
+        ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
+        return TRUE;
+      }
+      break;
+    case WM_CTLCOLORSTATIC:
+      if (isLink(reinterpret_cast<HWND>(lp))) {
+        HDC dc = reinterpret_cast<HDC>(wp);
+        ::SetTextColor(dc, RGB(0x06, 0x45, 0xAD));
+        ::SetBkMode(dc, TRANSPARENT);
+        return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+      }
+      break;
+    case WM_DROPFILES: {
+      HDROP drop = reinterpret_cast<HDROP>(wp);
+      std::wstring file(::DragQueryFileW(drop, 0, nullptr, 0) + 1, L'\0');
+      file.resize(::DragQueryFileW(drop, 0, file.data(), static_cast<UINT>(file.size())));
+      ::DragFinish(drop);
+      m_form.fileDropped(utf8(file));
+      return 0;
+    }
+    case 0x02E0: {  // WM_DPICHANGED: the window moved to a screen of another DPI
+      const UINT dpi = HIWORD(wp);
+      layout(dpi);
+      applyFonts(dpi);
+      return 0;
+    }
+    case WM_DESTROY:
+      ::PostQuitMessage(0);
+      return 0;
+    default: break;
+  }
+  return ::DefWindowProcW(m_window, msg, wp, lp);
+}
+
+void MainWindow::onCommand(int id, int code) {
+  if (m_loading) return;
+  const auto is = [&](form::Control c) { return id == controlId(c); };
+  if (is(form::Control::SourceName) && code == EN_CHANGE) m_form.檔名_Change(0);
+  else if (is(form::Control::LogName) && code == EN_CHANGE) m_form.檔名_Change(3);
+  else if (is(form::Control::KindList) && code == CBN_SELCHANGE) m_form.被處理檔案類型_Click();
+  else if (is(form::Control::SourceBrowse) && code == BN_CLICKED) m_form.瀏覽_Click(0);
+  else if (is(form::Control::LogBrowse) && code == BN_CLICKED) m_form.瀏覽_Click(3);
+  else if (is(form::Control::ExportButton) && code == BN_CLICKED) m_form.窗體匯出_Click();
+  else if (is(form::Control::ImportButton) && code == BN_CLICKED) m_form.窗體匯入_Click();
+  else if (code == STN_CLICKED) {
+    for (const form::ControlSpec& spec : form::kControls)
+      if (is(spec.id) && (spec.type == form::ControlType::Label || spec.type == form::ControlType::LinkLabel))
+        m_form.a_Click(spec.index);
+  }
+}
+
+std::string MainWindow::nameText(int index) const { return utf8(windowText(control(nameBox(index)))); }
+
+void MainWindow::setNameText(int index, const std::string& text) {
+  // WM_SETTEXT on an edit box sends EN_CHANGE at once: 檔名_Change runs nested, as it should.
+  ::SetWindowTextW(control(nameBox(index)), wide(text).c_str());
+}
+
+int MainWindow::listSelection() const {
+  return static_cast<int>(::SendMessageW(control(form::Control::KindList), CB_GETCURSEL, 0, 0));
+}
+
+void MainWindow::setListSelection(int index) {
+  // CB_SETCURSEL sends no notification: the selection handler is called here, as the form
+  // runtime raises it when code sets the selection.
+  if (listSelection() == index) return;
+  ::SendMessageW(control(form::Control::KindList), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+  m_form.被處理檔案類型_Click();
+}
+
+void MainWindow::setCaption(const std::string& text) { ::SetWindowTextW(m_window, wide(text).c_str()); }
+
+void MainWindow::setLabelText(int index, const std::string& text) {
+  for (const form::ControlSpec& spec : form::kControls)
+    if (spec.index == index && (spec.type == form::ControlType::Label || spec.type == form::ControlType::LinkLabel))
+      ::SetWindowTextW(control(spec.id), wide(text).c_str());  // a static shows "&&" as one "&"
+}
+
+bool MainWindow::chooseFile(std::string& file, std::string_view filter, int filterIndex, std::string_view title) {
+  return m_dialog.choose(m_window, file, filter, filterIndex, title);
+}
+
+void MainWindow::openAddress(const std::string& address) {
+  // The shell's answer is not shown: nothing happens when no program opens the address.
+  (void)::ShellExecuteW(nullptr, nullptr, wide(address).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void MainWindow::setBusy(bool busy) { ::SetCursor(::LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW)); }
+
+bool Main(Session& session, FontFixSettings& fonts, MessageBoxSink& sink, OpenFileDialog& dialog,
+          std::unique_ptr<MainWindow>& window) {
+  IniFile ini(programFolder(), "falcet");
+  const StartupResult r = loadStartupSettings(ini, fonts, session.pictureKinds);
+  if (!r.ok) {
+    sink.show(r.message, kAppTitle, MessageKind::Error);
+    return false;
+  }
+  if (!window) window = std::make_unique<MainWindow>(session, fonts, sink, dialog, kProductName);
+  window->show();
+  return true;
+}
+
+}  // namespace falcet::win
