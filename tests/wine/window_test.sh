@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# falcet.exe under Wine and Xvfb, checked from outside by window_probe.exe: the window with the
+# shipped settings, then a settings file without kinds (one message, no window).
+# Usage: window_test.sh BUILD_WIN_DIR   (WINEPREFIX set by the caller)
+set -euo pipefail
+build=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/ok" "$work/nokinds"
+cp "$build/falcet.exe" "$build/Falcet.ini" "$work/ok/"
+cp "$build/falcet.exe" "$work/nokinds/"
+sed '/^00[0-9]=/d' "$build/Falcet.ini" > "$work/nokinds/Falcet.ini"
+probe="$build/tests/window_probe.exe"
+status=0
+LANG=zh_TW.UTF-8 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  set -e
+  wine "'"$work"'/ok/falcet.exe" & pid=$!
+  status=0
+  wine "'"$probe"'" window || status=$?
+  wait $pid || true
+  wine "'"$work"'/nokinds/falcet.exe" & pid=$!
+  wine "'"$probe"'" startup-error || status=$?
+  wait $pid || true
+  wineserver -w 2> /dev/null || true
+  exit $status
+' > "$work/out" 2>&1 || status=$?
+tr -d '\r' < "$work/out" | grep -v '^X connection\|^err:\|^fixme:' || true
+exit $status
