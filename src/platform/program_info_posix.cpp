@@ -10,14 +10,4 @@ std::filesystem::path programFile() {
   return ec ? std::filesystem::path() : p;
 }
 
-std::filesystem::path programFolder() {
-  auto f = programFile();
-  if (f.empty()) {
-    std::error_code ec;
-    auto cur = std::filesystem::current_path(ec);
-    return ec ? std::filesystem::path(".") : cur;
-  }
-  return f.parent_path();
-}
-
 }  // namespace falcet

@@ -18,14 +18,4 @@ std::filesystem::path programFile() {
   }
 }
 
-std::filesystem::path programFolder() {
-  auto f = programFile();
-  if (f.empty()) {
-    std::error_code ec;
-    auto cur = std::filesystem::current_path(ec);
-    return ec ? std::filesystem::path(".") : cur;
-  }
-  return f.parent_path();
-}
-
 }  // namespace falcet
