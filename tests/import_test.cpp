@@ -4,6 +4,7 @@
 
 #include "support/fixtures.hpp"
 #include "transfer/export.hpp"
+#include "transfer/log_reader.hpp"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -262,6 +263,30 @@ TEST_F(ImportFixture, LogWithByteOrderMarkAndRelativeNames) {
   EXPECT_EQ(outcome, ImportOutcome::Done) << sink.messages.at(0).text;
   EXPECT_EQ(readFile(source), "headPIC" + u32le(4) + "1234" + "midPIC" + u32le(3) + "xyz" + "tail");
   EXPECT_EQ(sink.messages.at(0).text, name + "  圖像成功匯入！\r\n匯入完成！");
+}
+
+// Checks on the picture file itself, with the shipped kinds: a PNG does not go into a VB picture
+// slot (VB's loader has no PNG), a truncated JPEG is refused, a GIF in place of a bitmap goes in.
+TEST_F(ImportFixture, PictureFilesAreCheckedBeforeTheyGoIn) {
+  session.pictureKinds = testing::shippedKinds();
+  source = dir.file("form.bin");  // a blob file without a companion text file
+  const std::string form = testing::vbFormFile({testing::bmpImage(8, 4, 1), testing::jpegImage(80, 2),
+                                                testing::bmpImage(4, 4, 3)});
+  exportSource(form, SourceKindValue::VbBin);
+  ASSERT_TRUE(ReadLog(session, source + ".pic.log", sink));
+  const std::vector<LogEntry> e = session.LogEntries;
+  ASSERT_EQ(e.size(), 3u);
+  writeFile(e[0].PictureFile, testing::pngImage(4));
+  writeFile(e[1].PictureFile, testing::jpegImage(80, 2).substr(0, 60));
+  writeFile(e[2].PictureFile, testing::gifImage(5));
+  sink.messages.clear();
+  EXPECT_EQ(import(), ImportOutcome::Partial);
+  EXPECT_EQ(sink.messages.at(0).text, e[0].PictureFile + "  格式不符，此圖像未匯入！\r\n" + e[1].PictureFile +
+                                          "  圖像不完整，此圖像未匯入！\r\n" + e[2].PictureFile +
+                                          "  圖像成功匯入！\r\n匯入完成！");
+  const std::string now = readFile(source);
+  EXPECT_NE(now.find(testing::gifImage(5)), std::string::npos);
+  EXPECT_EQ(now.substr(0, static_cast<std::size_t>(e[2].Position) - 12), form.substr(0, static_cast<std::size_t>(e[2].Position) - 12));
 }
 
 #ifndef _WIN32  // POSIX file kinds, owners and processes

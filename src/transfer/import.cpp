@@ -41,6 +41,8 @@ std::string_view verdictText(Verdict v) {
     case Verdict::OutOfRange: return texts::kVerdictOutOfRange;
     case Verdict::Unreadable: return texts::kVerdictUnreadable;
     case Verdict::Mismatch: return texts::kVerdictMismatch;
+    case Verdict::WrongFormat: return texts::kVerdictWrongFormat;
+    case Verdict::Incomplete: return texts::kVerdictIncomplete;
   }
   return {};
 }

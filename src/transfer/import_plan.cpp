@@ -1,6 +1,9 @@
 #include "transfer/import_plan.hpp"
 
+#include <algorithm>
 #include <cstring>
+
+#include "transfer/picture_facts.hpp"
 
 namespace falcet {
 namespace {
@@ -27,6 +30,16 @@ std::optional<Verdict> precheck(const LogEntry& e, const PictureKinds& kinds, By
     return Verdict::Mismatch;
   const auto stored = i32le(bytes, pos + kind.BinFileLenPos);
   if (!stored || *stored != recorded + kind.BinFileLenFix) return Verdict::Mismatch;
+  return std::nullopt;
+}
+
+// The checks on the picture file's own bytes: a format the kind accepts, and the whole image.
+std::optional<Verdict> checkPicture(const PictureKind& kind, ByteSpan picture) {
+  const PictureFacts facts = readPictureFacts(picture);
+  if (!kind.AcceptFormats.empty() &&
+      std::find(kind.AcceptFormats.begin(), kind.AcceptFormats.end(), facts.format) == kind.AcceptFormats.end())
+    return Verdict::WrongFormat;
+  if (!facts.complete) return Verdict::Incomplete;
   return std::nullopt;
 }
 
@@ -63,6 +76,8 @@ std::vector<EntryResult> patchExecutable(const std::vector<LogEntry>& entries,
       picture.resize(static_cast<std::size_t>(e.FileLength));
       if (!files.read(e, picture)) {
         r.verdict = Verdict::Unreadable;
+      } else if (auto bad = checkPicture(kindOf(e, kinds), picture)) {
+        r.verdict = *bad;
       } else {
         auto place = bytes.subspan(static_cast<std::size_t>(e.Position),
                                    static_cast<std::size_t>(e.RecordedLength));
@@ -115,9 +130,15 @@ ImportPlan rebuildFormFile(const std::vector<LogEntry>& entries, const PictureKi
     const std::size_t before = out.size();
     out.insert(out.end(), bytes.begin() + readCursor, bytes.begin() + e.Position);
     out.resize(static_cast<std::size_t>(newEnd));
-    if (!files.read(e, std::span(out).subspan(static_cast<std::size_t>(newStart)))) {
+    const auto picture = std::span(out).subspan(static_cast<std::size_t>(newStart));
+    if (!files.read(e, picture)) {
       out.resize(before);
       refuse(Verdict::Unreadable);
+      continue;
+    }
+    if (auto v = checkPicture(kind, picture)) {
+      out.resize(before);
+      refuse(*v);
       continue;
     }
     const std::int64_t length = e.FileLength;

@@ -33,6 +33,8 @@ enum class Verdict {
                 // goes back before an earlier entry, or a length field would lie outside the file
   Unreadable,   // the picture file is there but could not be read whole
   Mismatch,     // the source does not hold the kind's marker and the recorded length there
+  WrongFormat,  // the picture file's format is not one the kind accepts
+  Incomplete,   // the picture's own structure runs past the end of its file
 };
 
 // Where the plan gets the picture files from.

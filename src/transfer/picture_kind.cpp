@@ -108,6 +108,13 @@ KindsLoadResult LoadPictureKinds(IniFile& ini, PictureKinds& table) {
     auto lenFields = parseLenFields(ini.IniRead("EnclosingLenFields", ""));
     if (!lenFields) return {KindsLoadResult::Status::BadKey, name, "EnclosingLenFields"};
     k.EnclosingLenFields = std::move(*lenFields);
+    const std::string accept = ini.IniRead("AcceptFormats", "");
+    for (std::size_t at = 0; at < accept.size();) {
+      std::size_t end = accept.find_first_of(", \t", at);
+      if (end == std::string::npos) end = accept.size();
+      if (end > at) k.AcceptFormats.push_back(toLowerAscii(std::string_view(accept).substr(at, end - at)));
+      at = end + 1;
+    }
   }
   table = std::move(loaded);
   return {KindsLoadResult::Status::Loaded, "", ""};

@@ -30,6 +30,9 @@ struct PictureKind {
   // Further length fields that a rebuilt form file updates, each only where it held the old
   // length + its difference (so a field that holds something else is left alone).
   std::vector<LenField> EnclosingLenFields;
+  // The picture formats (names as FileExt=* gives them) that import puts into this kind's place;
+  // empty: any.
+  std::vector<std::string> AcceptFormats;
 
   friend bool operator==(const PictureKind&, const PictureKind&) = default;
 };

@@ -53,6 +53,25 @@ constexpr void storeU32le(unsigned char* p, std::uint32_t v) {
   return static_cast<std::int32_t>(*v);
 }
 
+// Big-endian reads (PNG, JPEG).
+[[nodiscard]] constexpr std::optional<std::uint16_t> u16be(ByteSpan bytes, std::int64_t off) {
+  if (!fitsIn(bytes.size(), off, 2)) return std::nullopt;
+  const unsigned char* p = bytes.data() + off;
+  return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+}
+
+[[nodiscard]] constexpr std::optional<std::uint32_t> u32be(ByteSpan bytes, std::int64_t off) {
+  if (!fitsIn(bytes.size(), off, 4)) return std::nullopt;
+  const unsigned char* p = bytes.data() + off;
+  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+         static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
+}
+
+[[nodiscard]] constexpr std::optional<std::uint8_t> u8at(ByteSpan bytes, std::int64_t off) {
+  if (!fitsIn(bytes.size(), off, 1)) return std::nullopt;
+  return bytes[static_cast<std::size_t>(off)];
+}
+
 [[nodiscard]] constexpr bool putU32le(MutableByteSpan bytes, std::int64_t off, std::uint32_t v) {
   if (!fitsIn(bytes.size(), off, 4)) return false;
   storeU32le(bytes.data() + off, v);

@@ -64,13 +64,21 @@ std::string gifImage(unsigned seed) {
 }
 
 std::string pngImage(unsigned seed) {
-  return std::string("\x89PNG\r\n\x1A\n", 8) + u32le(0x0D000000) + "IHDR" + noise(17, seed) +
+  // IHDR: 1 x 1, 8 bits, RGB; a CRC that nothing here checks.
+  return std::string("\x89PNG\r\n\x1A\n", 8) + u32le(0x0D000000) + "IHDR" +
+         std::string("\0\0\0\x01\0\0\0\x01\x08\x02\0\0\0", 13) + noise(4, seed) +
          std::string("\0\0\0\0IEND\xAE\x42\x60\x82", 12);
 }
 
 std::string jpegImage(std::size_t bodyBytes, unsigned seed) {
+  // SOI, APP0 (JFIF), SOF0 (8 bits, 8 x 8, one component), SOS, entropy-coded bytes (no 0xFF, so
+  // no marker inside), EOI.
+  std::string body = noise(bodyBytes, seed);
+  for (char& c : body)
+    if (c == '\xFF') c = '\xFE';
   return std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20) +
-         noise(bodyBytes, seed) + std::string("\xFF\xD9", 2);
+         std::string("\xFF\xC0\x00\x0B\x08\x00\x08\x00\x08\x01\x01\x11\x00", 13) +
+         std::string("\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00", 10) + body + std::string("\xFF\xD9", 2);
 }
 
 std::string vbPictureBlob(const std::string& image) {
