@@ -2,6 +2,7 @@
 // the texts the window would show, one per line (errors to stderr).
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <sstream>
@@ -17,6 +18,7 @@
 #include "transfer/export.hpp"
 #include "transfer/import.hpp"
 #include "transfer/log_reader.hpp"
+#include "transfer/picture_list.hpp"
 
 namespace {
 
@@ -67,6 +69,8 @@ struct Request {
   CLI::App* exportCommand = nullptr;
   CLI::App* importCommand = nullptr;
   CLI::App* detect = nullptr;
+  CLI::App* list = nullptr;
+  bool json = false;
 };
 
 void configure(CLI::App& app, Request& r) {
@@ -89,6 +93,12 @@ void configure(CLI::App& app, Request& r) {
   r.importCommand->add_option("--settings", r.settings, s(t::kSettingsOption));
   r.importCommand->add_option("LOG", r.path, s(t::kLogArgument))->required();
 
+  r.list = app.add_subcommand("list", s(t::kListCommand));
+  r.list->add_option("--kind", r.kind, s(t::kKindOption))->check(CLI::IsMember(kindOptions));
+  r.list->add_option("--settings", r.settings, s(t::kSettingsOption));
+  r.list->add_flag("--json", r.json, s(t::kJsonOption));
+  r.list->add_option("SOURCE", r.path, s(t::kSourceArgument))->required();
+
   r.detect = app.add_subcommand("detect", s(t::kDetectCommand));
   r.detect->add_option("FILE", r.path, s(t::kFileArgument))->required();
 }
@@ -106,6 +116,39 @@ void printKinds(const PictureKinds& kinds) {
               std::to_string(k.EnclosingLenFields[f].difference);
     cli::printText(line + "\n", false);
   }
+}
+
+// The pictures export would find, as a table or as JSON; nothing is written.
+int runList(Session& session, const Request& r, PrintSink& sink) {
+  session.SourceKind = chooseKind(r.kind, std::string(trimSpaces(r.path)));
+  const auto found = ListPictures(session, r.path);
+  if (!found) {
+    sink.show(texts::kReadFileError, kAppTitle, MessageKind::Error);
+    return 1;
+  }
+  auto orNull = [](const std::optional<int>& v) { return v ? nlohmann::json(*v) : nlohmann::json(nullptr); };
+  if (r.json) {
+    nlohmann::json pictures = nlohmann::json::array();
+    for (const FoundPicture& p : *found)
+      pictures.push_back({{"number", p.number}, {"position", p.position}, {"length", p.length},
+                          {"kind", session.pictureKinds[p.kind].Name}, {"format", p.facts.format},
+                          {"width", orNull(p.facts.width)}, {"height", orNull(p.facts.height)},
+                          {"bits", orNull(p.facts.bits)}, {"images", orNull(p.facts.images)}, {"owner", nullptr}});
+    const nlohmann::json out = {{"source", r.path}, {"kind", std::string(sourceKindOption(session.SourceKind))},
+                                {"pictures", pictures}};
+    cli::printText(out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", false);
+    return 0;
+  }
+  std::string table = std::string(texts::cli::kListHeader) + "\n";
+  for (const FoundPicture& p : *found) {
+    const std::string size = p.facts.width && p.facts.height
+                                 ? std::to_string(*p.facts.width) + "x" + std::to_string(*p.facts.height)
+                                 : "-";
+    table += std::to_string(p.number) + "\t" + std::to_string(p.position) + "\t" + std::to_string(p.length) + "\t" +
+             session.pictureKinds[p.kind].Name + "\t" + p.facts.format + "\t" + size + "\t-\n";
+  }
+  cli::printText(table, false);
+  return 0;
 }
 
 int runImport(Session& session, const Request& r, PrintSink& sink) {
@@ -153,6 +196,7 @@ int falcet::cli::run(const std::vector<std::string>& args) {
     printKinds(session.pictureKinds);
     return 0;
   }
+  if (*r.list) return runList(session, r, sink);
   if (*r.exportCommand) {
     session.SourceKind = chooseKind(r.kind, std::string(trimSpaces(r.path)));
     return ExportPictures(session, r.path, sink) ? 0 : 1;

@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "support/fixtures.hpp"
 #include "texts/texts.hpp"
 #include "transfer/log_line.hpp"
@@ -317,3 +319,39 @@ TEST_F(CliFaults, FailedImportIntoAnImmutableFolderLeavesTheSource) {
 
 }  // namespace
 }  // namespace falcet
+
+namespace falcet::testing {
+namespace {
+
+// list: what export would find, numbered as export numbers (the empty picture uses up 001),
+// with the facts of each picture and no owner known, writing nothing.
+TEST(CliList, JsonAndTableWriteNothing) {
+  TempDir dir;
+  const std::string source = dir.file("Form1.frx");
+  writeFile(source, vbImages());
+  CliResult json = runCli("list --json " + shellQuoted(source));
+  ASSERT_EQ(json.status, 0) << json.err;
+  const auto doc = nlohmann::json::parse(json.out);
+  EXPECT_EQ(doc["source"], source);
+  EXPECT_EQ(doc["kind"], "vb-bin");
+  ASSERT_EQ(doc["pictures"].size(), 4u);
+  const char* formats[] = {"ico", "bmp", "gif", "jpg"};
+  for (std::size_t i = 0; i < 4; ++i) {
+    const auto& p = doc["pictures"][i];
+    EXPECT_EQ(p["number"], i + 2);
+    EXPECT_EQ(p["format"], formats[i]);
+    EXPECT_EQ(p["kind"], "VB.Picture");
+    EXPECT_TRUE(p["owner"].is_null());
+  }
+  EXPECT_EQ(doc["pictures"][1]["width"], 8);
+  EXPECT_EQ(doc["pictures"][1]["height"], 4);
+  CliResult table = runCli("list " + shellQuoted(source));
+  EXPECT_TRUE(contains(table.out, "2\t")) << table.out;
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) ++files;
+  EXPECT_EQ(files, 1u) << "list writes nothing";
+  EXPECT_EQ(runCli("list " + shellQuoted(dir.file("missing.frx"))).status, 1);
+}
+
+}  // namespace
+}  // namespace falcet::testing

@@ -19,6 +19,7 @@
 #include "transfer/import.hpp"
 #include "transfer/log_reader.hpp"
 #include "transfer/picture_scan.hpp"
+#include "transfer/picture_list.hpp"
 #include "transfer/companion.hpp"
 #include "util/ascii.hpp"
 
@@ -463,6 +464,57 @@ TEST_F(Samples, CompanionReferencesFollowChangedPictures) {
   std::cout << checked << " blob files with their companions checked, " << moved << " with moved references\n";
   EXPECT_GE(checked, 8);
   EXPECT_GE(moved, 5);
+}
+
+}  // namespace
+}  // namespace falcet
+
+namespace falcet {
+namespace {
+
+// Every listed picture of the samples is listed with its exact place; its format and size agree
+// with ImageMagick's identify on the picture's bytes (where identify reads the format).
+TEST_F(Samples, ListGivesEveryPictureWithFactsAsIdentifySeesThem) {
+  const std::string identify = findProgram("identify");
+  testing::TempDir dir;
+  int compared = 0;
+  for (const auto& [file, pictures] : readManifest()) {
+    if (!isFormData(file) || pictures.empty()) continue;
+    Session session;
+    session.pictureKinds = testing::shippedKinds();
+    session.SourceKind = kindOf(file);
+    const auto found = ListPictures(session, (kSamples / file).string());
+    ASSERT_TRUE(found) << file;
+    std::set<Picture> listed;
+    for (const FoundPicture& p : *found) listed.insert({p.position, p.length});
+    for (const Picture& p : pictures) EXPECT_TRUE(listed.count(p)) << file << " at " << p.offset;
+    if (identify.empty()) continue;
+    const std::string original = testing::readFile(kSamples / file);
+    for (const FoundPicture& p : *found) {
+      if (!pictures.count({p.position, p.length}) || p.facts.format == "wmf" || p.facts.format == "emf") continue;
+      const std::string picture = dir.file("p." + p.facts.format), out = dir.file("identify.out");
+      testing::writeFile(picture, original.substr(static_cast<std::size_t>(p.position), static_cast<std::size_t>(p.length)));
+      if (std::system((testing::shellQuoted(identify) + " -format '%m %w %h\\n' " + testing::shellQuoted(picture) + " > " +
+                       testing::shellQuoted(out) + " 2> /dev/null").c_str()) != 0)
+        continue;
+      // One line per image; the largest is the one the facts describe.
+      std::istringstream lines(testing::readFile(out));
+      std::string magick;
+      int w = 0, h = 0, bestW = 0, bestH = 0;
+      std::string format;
+      while (lines >> magick >> w >> h) {
+        format = magick;
+        if (w * h > bestW * bestH) bestW = w, bestH = h;
+      }
+      const std::string expected = format == "JPEG" ? "jpg" : format == "BMP3" || format == "BMP2" ? "bmp" : toLowerAscii(format);
+      EXPECT_EQ(p.facts.format, expected) << file << " at " << p.position;
+      EXPECT_EQ(p.facts.width.value_or(-1), bestW) << file << " at " << p.position;
+      EXPECT_EQ(p.facts.height.value_or(-1), bestH) << file << " at " << p.position;
+      EXPECT_TRUE(p.facts.complete) << file << " at " << p.position;
+      ++compared;
+    }
+  }
+  std::cout << compared << " pictures compared with identify\n";
 }
 
 }  // namespace

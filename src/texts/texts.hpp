@@ -99,6 +99,11 @@ inline constexpr std::string_view kDetectCommand =
     "顯示依檔名判斷出的原始檔類型（vb-exe、vb-bin、delphi-exe、"
     "delphi-dfm），判斷不出時顯示 none。\n例：falcet-cli detect prog.exe";
 inline constexpr std::string_view kFileArgument = "檔案";
+inline constexpr std::string_view kListCommand =
+    "列出匯出會找到的圖像，不寫入任何檔案：序號、位置、長度、類型、格式、大小、擁有者。\n"
+    "例：falcet-cli list --json D:/a/prog.exe";
+inline constexpr std::string_view kJsonOption = "以 JSON 輸出";
+inline constexpr std::string_view kListHeader = "序號\t位置\t長度\t類型\t格式\t大小\t擁有者";
 }  // namespace cli
 
 // The description of a system error (an errno value) as the user sees it.

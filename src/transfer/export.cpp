@@ -33,9 +33,7 @@ class ExportRun {
   std::int32_t ExportAt(const ScanMatch& m, Fetch&& fetch) {
     const PictureKind& kind = m_session.pictureKinds[m.kind];
     ++m_session.PictureCounter;
-    if (m.length <= 0) return 0;
-    if (m.start < 0 || static_cast<std::int64_t>(m.start) + m.length > m_session.source.SourceSize)
-      return 0;
+    if (!pictureInSource(m, m_session.source.SourceSize)) return 0;
     const unsigned char* picture = fetch(m.start, m.length);
     if (!picture) return 0;
     const auto length = static_cast<std::size_t>(m.length);

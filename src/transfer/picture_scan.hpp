@@ -32,6 +32,12 @@ struct ScanMatch {
                                                     std::int32_t size, const PictureKinds& kinds,
                                                     bool delphiBlockTest, std::int32_t pos);
 
+// Whether a match's picture lies inside a source of size bytes and has any bytes: only then is it
+// a picture export writes (the match still uses up a picture number either way).
+[[nodiscard]] constexpr bool pictureInSource(const ScanMatch& m, std::int64_t size) {
+  return m.length > 0 && m.start >= 0 && static_cast<std::int64_t>(m.start) + m.length <= size;
+}
+
 // How far the test of one position may read: from pos - before up to (not including) pos + after.
 struct ReadReach {
   std::int64_t before = 0;
