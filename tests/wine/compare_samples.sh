@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows falcet-cli.exe under Wine against the Linux falcet-cli on every real sample: the same
 # log lines (the folder aside), byte-identical picture files, and byte-identical results of an
-# import with changed pictures (form files: every picture 16 bytes longer; executables: halved).
+# import with changed pictures (form files: every picture 16 bytes longer; executables: halved,
+# which both refuse as incomplete), with the same reports and exit statuses.
 # Then a round trip under a Traditional Chinese file name. Skips (77) without the samples.
 # Usage: compare_samples.sh LINUX_CLI WINE_CLI_WRAPPER SAMPLES_DIR MAKE_FIXTURE
 set -euo pipefail
@@ -45,10 +46,17 @@ while IFS= read -r file; do
       fi
     done
   done
-  "$linux" import --kind "$kind" "$work/lin/$name.pic.log" > /dev/null
-  "$windows" import --kind "$kind" "$work/win/$name.pic.log" > /dev/null
+  # Halved pictures are refused as incomplete (status 3): both sides must say the same.
+  lin_status=0; win_status=0
+  "$linux" import --kind "$kind" "$work/lin/$name.pic.log" > "$work/lin.out" || lin_status=$?
+  "$windows" import --kind "$kind" "$work/win/$name.pic.log" > "$work/win.out" || win_status=$?
+  [ "$lin_status" = "$win_status" ] || { echo "$file: import status $lin_status on Linux, $win_status under Wine"; exit 1; }
+  diff <(sed "s|$work/lin/||" "$work/lin.out") <(sed "s|$work/win/||" "$work/win.out") > /dev/null ||
+    { echo "$file: the import reports differ"; exit 1; }
   for suffix in "" .bak .orig; do
-    cmp -s "$work/lin/$name$suffix" "$work/win/$name$suffix" || { echo "$file: the imported $name$suffix differs"; exit 1; }
+    [ -e "$work/lin/$name$suffix" ] || [ ! -e "$work/win/$name$suffix" ] || { echo "$file: $name$suffix only under Wine"; exit 1; }
+    [ ! -e "$work/lin/$name$suffix" ] || cmp -s "$work/lin/$name$suffix" "$work/win/$name$suffix" ||
+      { echo "$file: the imported $name$suffix differs"; exit 1; }
   done
   diff <(sed "s|$work/lin/||" "$work/lin/$name.pic.log") <(sed "s|$work/win/||" "$work/win/$name.pic.log") > /dev/null ||
     { echo "$file: the rewritten logs differ"; exit 1; }
