@@ -166,8 +166,9 @@ class MainWindowTest : public QObject {
     k.BinFileLenPos = -4;
     k.FileExt = "*";
     const QString source = f.dir.filePath("form.bin");
-    const std::string gif = "GIF89a-picture";
-    write(source, std::string("\x16\0\0\0lt\0\0\x0e\0\0\0", 12) + gif + "tail");
+    // A whole 1 x 1 GIF (29 bytes): import checks that a picture is complete.
+    const std::string gif("GIF89a\x01\0\x01\0\0\0\0\x2c\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0\x3b", 29);
+    write(source, std::string("\x25\0\0\0lt\0\0\x1d\0\0\0", 12) + gif + "tail");
     f.window->檔名(0)->setText(source);
     f.window->窗體匯出()->click();
     QCOMPARE(f.sink.texts.size(), 1);
@@ -236,6 +237,18 @@ class MainWindowTest : public QObject {
     QVERIFY(!Main(app, dir.path(), sink, files));
     QCOMPARE(sink.texts.size(), 1);
     QVERIFY(sink.texts[0].contains("AutoFix"));
+    QVERIFY(!app.window);
+  }
+
+  void startupWithoutSettingsFileNamesIt() {
+    QTemporaryDir dir;
+    Application app;
+    Recorder sink;
+    ScriptedDialog files;
+    QVERIFY(!Main(app, dir.path(), sink, files));
+    QCOMPARE(sink.texts.size(), 1);
+    QVERIFY(sink.texts[0].contains("找不到設定檔"));
+    QVERIFY(sink.texts[0].contains("Falcet.ini"));
     QVERIFY(!app.window);
   }
 

@@ -35,6 +35,10 @@ std::string errorNumberMessage(int err) {
   return std::string(kErrorNumber) + std::to_string(number) + "\r\n 0";
 }
 
+std::string settingsMissingFile(std::string_view file) {
+  return std::string(kStartupError) + "\r\n找不到設定檔 " + std::string(file) + "。";
+}
+
 std::string settingsMissingSection(std::string_view file, std::string_view section) {
   return std::string(kStartupError) + "\r\n設定檔 " + std::string(file) + " 沒有區段 [" +
          std::string(section) + "]。";

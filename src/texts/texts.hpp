@@ -115,6 +115,7 @@ inline constexpr std::string_view kListHeader = "序號\t位置\t長度\t類型\
 
 // Start-up failures that name the settings file: a listed section that is missing, and a key that
 // is missing, empty or not a valid value.
+[[nodiscard]] std::string settingsMissingFile(std::string_view file);
 [[nodiscard]] std::string settingsMissingSection(std::string_view file, std::string_view section);
 [[nodiscard]] std::string settingsBadKey(std::string_view file, std::string_view section,
                                          std::string_view key);
