@@ -84,7 +84,7 @@ QFont designFont() {
   setAcceptDrops(true);
 
   m_widgets[form::slot(form::Control::Window)] = this;
-  for (const form::ControlSpec& spec : form::kControls) createControl(spec);
+  for (const form::ControlRow& row : form::kControls) createControl(row);
 
   m_list = widget<QComboBox>(form::Control::KindList);
   for (std::string_view name : texts::kSourceKindNames) m_list->addItem(fromUtf8(name));
@@ -119,21 +119,21 @@ QFont designFont() {
   }
 }
 
-void 主窗體::createControl(const form::ControlSpec& spec) {
-  QWidget* parent = m_widgets[form::slot(spec.parent)];
-  const QString caption = fromUtf8(spec.caption);
+void 主窗體::createControl(const form::ControlRow& row) {
+  QWidget* parent = m_widgets[form::slot(row.parent)];
+  const QString caption = fromUtf8(row.caption);
   QWidget* w = nullptr;
-  switch (spec.type) {
+  switch (row.type) {
     case form::ControlType::Label:
     case form::ControlType::LinkLabel: {
-      const int index = spec.index;
-      const QString text = spec.type == form::ControlType::LinkLabel ? fromUtf8(form::linkCaption(index)) : caption;
+      const int index = row.index;
+      const QString text = row.type == form::ControlType::LinkLabel ? fromUtf8(form::linkCaption(index)) : caption;
       auto* l = new ClickLabel(text, parent, [this, index] { a_Click(index); });
-      const Qt::Alignment align = spec.align == form::Align::Right    ? Qt::AlignRight
-                                  : spec.align == form::Align::Center ? Qt::AlignHCenter
+      const Qt::Alignment align = row.align == form::Align::Right    ? Qt::AlignRight
+                                  : row.align == form::Align::Center ? Qt::AlignHCenter
                                                                       : Qt::AlignLeft;
       l->setAlignment(align | Qt::AlignVCenter);
-      if (spec.type == form::ControlType::LinkLabel) {
+      if (row.type == form::ControlType::LinkLabel) {
         l->setCursor(handCursor());
         l->setStyleSheet("color: #0645ad;");
       }
@@ -144,7 +144,7 @@ void 主窗體::createControl(const form::ControlSpec& spec) {
     case form::ControlType::DropDown: w = new QComboBox(parent); break;
     case form::ControlType::Frame: {
       auto* frame = new QGroupBox(caption, parent);
-      m_f[spec.index] = frame;
+      m_f[row.index] = frame;
       w = frame;
       break;
     }
@@ -157,18 +157,18 @@ void 主窗體::createControl(const form::ControlSpec& spec) {
       break;
     }
   }
-  w->setGeometry(twipsRect(spec.left, spec.top, spec.width, spec.height));
+  w->setGeometry(twipsRect(row.left, row.top, row.width, row.height));
   w->setFont(designFont());
   w->setProperty(kCharsetProperty, kDesignCharset);
-  m_widgets[form::slot(spec.id)] = w;
+  m_widgets[form::slot(row.id)] = w;
 }
 
 void 主窗體::setTabOrderFromTable() {
-  std::vector<const form::ControlSpec*> order;
-  for (const form::ControlSpec& spec : form::kControls)
-    if (spec.type != form::ControlType::Label && spec.type != form::ControlType::LinkLabel &&
-        spec.type != form::ControlType::Frame)
-      order.push_back(&spec);
+  std::vector<const form::ControlRow*> order;
+  for (const form::ControlRow& row : form::kControls)
+    if (row.type != form::ControlType::Label && row.type != form::ControlType::LinkLabel &&
+        row.type != form::ControlType::Frame)
+      order.push_back(&row);
   std::sort(order.begin(), order.end(), [](auto* x, auto* y) { return x->tab < y->tab; });
   for (std::size_t i = 1; i < order.size(); ++i)
     setTabOrder(m_widgets[form::slot(order[i - 1]->id)], m_widgets[form::slot(order[i]->id)]);

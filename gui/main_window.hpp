@@ -60,7 +60,7 @@ class 主窗體 : public QWidget, private FormView {
   bool chooseFile(std::string& file, std::string_view filter, int filterIndex, std::string_view title) override;
   void openAddress(const std::string& address) override;
   void setBusy(bool busy) override;
-  void createControl(const form::ControlSpec& spec);
+  void createControl(const form::ControlRow& row);
   void setTabOrderFromTable();
   template <typename W>
   W* widget(form::Control c) const {

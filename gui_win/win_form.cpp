@@ -86,16 +86,16 @@ MainWindow::~MainWindow() {
 void MainWindow::createControls() {
   HINSTANCE instance = ::GetModuleHandleW(nullptr);
   m_controls[form::slot(form::Control::Window)] = m_window;
-  for (const form::ControlSpec& spec : form::kControls) {
+  for (const form::ControlRow& row : form::kControls) {
     const wchar_t* cls = L"STATIC";
     DWORD style = WS_CHILD | WS_VISIBLE;
     DWORD exStyle = 0;
-    std::wstring text = wide(spec.caption);
-    switch (spec.type) {
+    std::wstring text = wide(row.caption);
+    switch (row.type) {
       case form::ControlType::Label:
       case form::ControlType::LinkLabel:
-        style |= SS_NOTIFY | (spec.align == form::Align::Right ? SS_RIGHT : spec.align == form::Align::Center ? SS_CENTER : SS_LEFT);
-        if (spec.type == form::ControlType::LinkLabel) text = wide(form::linkCaption(spec.index));
+        style |= SS_NOTIFY | (row.align == form::Align::Right ? SS_RIGHT : row.align == form::Align::Center ? SS_CENTER : SS_LEFT);
+        if (row.type == form::ControlType::LinkLabel) text = wide(form::linkCaption(row.index));
         break;
       case form::ControlType::DropDown:
         cls = L"COMBOBOX";
@@ -119,20 +119,20 @@ void MainWindow::createControls() {
         style |= WS_TABSTOP | BS_PUSHBUTTON | BS_ICON;
         break;
     }
-    m_controls[form::slot(spec.id)] =
+    m_controls[form::slot(row.id)] =
         ::CreateWindowExW(exStyle, cls, text.c_str(), style, 0, 0, 10, 10, m_window,
-                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId(spec.id))), instance, nullptr);
+                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId(row.id))), instance, nullptr);
   }
   HWND list = control(form::Control::KindList);
   for (std::string_view name : texts::kSourceKindNames)
     ::SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(name).c_str()));
   // Tab order = the order of the windows: sort the focusable controls by the table's Tab column.
-  std::vector<const form::ControlSpec*> order;
-  for (const form::ControlSpec& spec : form::kControls) order.push_back(&spec);
+  std::vector<const form::ControlRow*> order;
+  for (const form::ControlRow& row : form::kControls) order.push_back(&row);
   std::stable_sort(order.begin(), order.end(), [](auto* a, auto* b) { return a->tab < b->tab; });
   HWND previous = HWND_TOP;
-  for (const form::ControlSpec* spec : order) {
-    HWND h = control(spec->id);
+  for (const form::ControlRow* row : order) {
+    HWND h = control(row->id);
     ::SetWindowPos(h, previous, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     previous = h;
   }
@@ -140,16 +140,16 @@ void MainWindow::createControls() {
 
 void MainWindow::layout(UINT dpi) {
   m_dpi = dpi;
-  for (const form::ControlSpec& spec : form::kControls) {
-    int left = spec.left, top = spec.top;
+  for (const form::ControlRow& row : form::kControls) {
+    int left = row.left, top = row.top;
     // Controls inside a frame are placed from the frame's corner (frames are no containers here).
-    for (const form::ControlSpec& parent : form::kControls)
-      if (parent.id == spec.parent) {
+    for (const form::ControlRow& parent : form::kControls)
+      if (parent.id == row.parent) {
         left += parent.left;
         top += parent.top;
       }
-    const int height = spec.type == form::ControlType::DropDown ? spec.height * 6 : spec.height;  // the list drops down
-    ::MoveWindow(control(spec.id), scale(left, dpi), scale(top, dpi), scale(spec.width, dpi), scale(height, dpi), FALSE);
+    const int height = row.type == form::ControlType::DropDown ? row.height * 6 : row.height;  // the list drops down
+    ::MoveWindow(control(row.id), scale(left, dpi), scale(top, dpi), scale(row.width, dpi), scale(height, dpi), FALSE);
   }
   RECT r{0, 0, scale(form::kClientWidthTwips, dpi), scale(form::kClientHeightTwips, dpi)};
   const DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(m_window, GWL_STYLE));
@@ -185,12 +185,12 @@ void MainWindow::applyFonts(UINT dpi) {
   m_versionFont = makeFont(L"無體", versionSize, kDesignCharset, true, dpi);
   m_fixedFont = makeFont(wide(m_fonts.FixedFontName).c_str(), m_fonts.FixedFontSize, m_fonts.FixedFontCharset, false, dpi);
   const bool windowMatches = m_fonts.AutoFix && isDesignFont(m_fonts, designSize, kDesignCharset);
-  for (const form::ControlSpec& spec : form::kControls) {
-    const bool version = spec.id == form::Control::A0;
+  for (const form::ControlRow& row : form::kControls) {
+    const bool version = row.id == form::Control::A0;
     const std::int64_t size = version ? versionSize : designSize;
     HFONT font = version ? m_versionFont : m_designFont;
     if (windowMatches && isDesignFont(m_fonts, size, kDesignCharset)) font = m_fixedFont;
-    ::SendMessageW(control(spec.id), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    ::SendMessageW(control(row.id), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   }
 }
 
@@ -266,9 +266,9 @@ void MainWindow::onCommand(int id, int code) {
   else if (is(form::Control::ExportButton) && code == BN_CLICKED) m_form.窗體匯出_Click();
   else if (is(form::Control::ImportButton) && code == BN_CLICKED) m_form.窗體匯入_Click();
   else if (code == STN_CLICKED) {
-    for (const form::ControlSpec& spec : form::kControls)
-      if (is(spec.id) && (spec.type == form::ControlType::Label || spec.type == form::ControlType::LinkLabel))
-        m_form.a_Click(spec.index);
+    for (const form::ControlRow& row : form::kControls)
+      if (is(row.id) && (row.type == form::ControlType::Label || row.type == form::ControlType::LinkLabel))
+        m_form.a_Click(row.index);
   }
 }
 
@@ -294,9 +294,9 @@ void MainWindow::setListSelection(int index) {
 void MainWindow::setCaption(const std::string& text) { ::SetWindowTextW(m_window, wide(text).c_str()); }
 
 void MainWindow::setLabelText(int index, const std::string& text) {
-  for (const form::ControlSpec& spec : form::kControls)
-    if (spec.index == index && (spec.type == form::ControlType::Label || spec.type == form::ControlType::LinkLabel))
-      ::SetWindowTextW(control(spec.id), wide(text).c_str());  // a static shows "&&" as one "&"
+  for (const form::ControlRow& row : form::kControls)
+    if (row.index == index && (row.type == form::ControlType::Label || row.type == form::ControlType::LinkLabel))
+      ::SetWindowTextW(control(row.id), wide(text).c_str());  // a static shows "&&" as one "&"
 }
 
 bool MainWindow::chooseFile(std::string& file, std::string_view filter, int filterIndex, std::string_view title) {

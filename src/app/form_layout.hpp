@@ -26,7 +26,7 @@ inline constexpr std::size_t kControlCount = 16;
 enum class ControlType { Label, LinkLabel, DropDown, Frame, TextBox, Button, PictureButton };
 enum class Align { Left, Right, Center };
 
-struct ControlSpec {
+struct ControlRow {
   Control id;
   ControlType type;
   Control parent;
@@ -37,7 +37,7 @@ struct ControlSpec {
   Align align = Align::Left;
 };
 
-inline constexpr std::array<ControlSpec, kControlCount - 1> kControls = {{
+inline constexpr std::array<ControlRow, kControlCount - 1> kControls = {{
     {Control::A3, ControlType::Label, Control::Window, 3, 360, 280, 1935, 255, 12, texts::kKindLabel, Align::Right},
     {Control::KindList, ControlType::DropDown, Control::Window, -1, 2400, 240, 2415, 300, 13, {}},
     {Control::F0, ControlType::Frame, Control::Window, 0, 120, 720, 5295, 975, 6, texts::kExportFrame},
