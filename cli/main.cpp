@@ -133,7 +133,7 @@ int runList(Session& session, const Request& r, PrintSink& sink) {
       pictures.push_back({{"number", p.number}, {"position", p.position}, {"length", p.length},
                           {"kind", session.pictureKinds[p.kind].Name}, {"format", p.facts.format},
                           {"width", orNull(p.facts.width)}, {"height", orNull(p.facts.height)},
-                          {"bits", orNull(p.facts.bits)}, {"images", orNull(p.facts.images)}, {"owner", nullptr}});
+                          {"bits", orNull(p.facts.bits)}, {"images", orNull(p.facts.images)}, {"owner", p.owner ? nlohmann::json(*p.owner) : nlohmann::json(nullptr)}});
     const nlohmann::json out = {{"source", r.path}, {"kind", std::string(sourceKindOption(session.SourceKind))},
                                 {"pictures", pictures}};
     cli::printText(out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", false);
@@ -145,7 +145,8 @@ int runList(Session& session, const Request& r, PrintSink& sink) {
                                  ? std::to_string(*p.facts.width) + "x" + std::to_string(*p.facts.height)
                                  : "-";
     table += std::to_string(p.number) + "\t" + std::to_string(p.position) + "\t" + std::to_string(p.length) + "\t" +
-             session.pictureKinds[p.kind].Name + "\t" + p.facts.format + "\t" + size + "\t-\n";
+             session.pictureKinds[p.kind].Name + "\t" + p.facts.format + "\t" + size + "\t" +
+             p.owner.value_or("-") + "\n";
   }
   cli::printText(table, false);
   return 0;

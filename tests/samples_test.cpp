@@ -519,3 +519,48 @@ TEST_F(Samples, ListGivesEveryPictureWithFactsAsIdentifySeesThem) {
 
 }  // namespace
 }  // namespace falcet
+
+namespace falcet {
+namespace {
+
+// Every picture of a .dfm, a Delphi program and a blob file with its companion has an owner,
+// and it names the property the manifest gives (the manifest writes the whole nesting of
+// controls, the owner the form, the innermost control and the property path).
+TEST_F(Samples, ListNamesTheOwnerOfEveryFormPicture) {
+  std::map<std::pair<std::string, std::int32_t>, std::string> properties;
+  {
+    std::ifstream in(kSamples / "MANIFEST.tsv");
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+      std::vector<std::string> f;
+      std::stringstream ss(line);
+      std::string cell;
+      while (std::getline(ss, cell, '\t')) f.push_back(cell);
+      if (f.size() >= 11 && f[7] != "-") properties[{f[6], std::stoi(f[7])}] = f[10];
+    }
+  }
+  int named = 0;
+  for (const auto& [file, pictures] : readManifest()) {
+    const SourceKindValue kind = kindOf(file);
+    if (!isFormData(file) || pictures.empty() || kind == SourceKindValue::VbExe) continue;
+    Session session;
+    session.pictureKinds = testing::shippedKinds();
+    session.SourceKind = kind;
+    const auto found = ListPictures(session, (kSamples / file).string());
+    ASSERT_TRUE(found) << file;
+    for (const FoundPicture& p : *found) {
+      if (!pictures.count({p.position, p.length})) continue;
+      ASSERT_TRUE(p.owner) << file << " at " << p.position;
+      const std::string below = p.owner->substr(p.owner->find('.') + 1);
+      const std::string& property = properties[{file, p.position}];
+      EXPECT_TRUE(property.size() >= below.size() && property.compare(property.size() - below.size(), below.size(), below) == 0)
+          << file << " at " << p.position << ": " << *p.owner << " for " << property;
+      ++named;
+    }
+  }
+  std::cout << named << " owners checked\n";
+}
+
+}  // namespace
+}  // namespace falcet

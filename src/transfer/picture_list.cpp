@@ -1,5 +1,6 @@
 #include "transfer/picture_list.hpp"
 
+#include "transfer/owners.hpp"
 #include "transfer/picture_scan.hpp"
 
 namespace falcet {
@@ -16,9 +17,12 @@ std::optional<std::vector<FoundPicture>> ListPictures(Session& session, std::str
                  ++counter;
                  if (!pictureInSource(m, size)) return 0;
                  const ByteSpan picture(bytes + m.start, static_cast<std::size_t>(m.length));
-                 found.push_back({counter, m.start, m.length, m.kind, readPictureFacts(picture)});
+                 found.push_back({counter, m.start, m.length, m.kind, readPictureFacts(picture), {}});
                  return m.length - 1;  // as export goes on after a picture it wrote
                });
+  if (found.empty()) return found;
+  const Owners owners = readOwners(ByteSpan(bytes, static_cast<std::size_t>(size)), path);
+  for (FoundPicture& p : found) p.owner = owners.of(p.position, p.length);
   return found;
 }
 

@@ -145,7 +145,7 @@ std::string delphiNewerFormStream(const std::string& collectionImage, const std:
 std::string delphiDfmFile(const std::string& pictureBmp, const std::string& glyphBmp,
                           const std::string& icon) {
   std::string stream = "TPF0" + shortString("TForm1") + shortString("Form1");
-  stream += shortString("Left") + std::string("\x02\x10\x00", 3);
+  stream += shortString("Left") + std::string("\x03\x10\x00", 3);  // a 16-bit integer
   stream += binaryProperty("Icon.Data", icon);
   stream += '\0';
   stream += shortString("TImage") + shortString("Image1");

@@ -1,0 +1,61 @@
+#pragma once
+// Who a picture belongs to, where the source's own layout says it:
+//
+//   Delphi form streams ("TPF0", in a .dfm or a program's resources): every binary property's
+//     value, as "TForm1.Image1.Picture.Data" (the form's class, the component, the property
+//     path; collection items as "MultiResBitmap[0].PNG");
+//   a VB blob file with its companion text beside it: the blob each "X.frx":HHHH reference points
+//     at, as "Form1.Image1.Picture" (the form, the control with its index in a control array, the
+//     property path through BeginProperty);
+//   a VB program: each form's data range from the VB5! header's form table, as the form's name.
+//
+// Everything is read bounds-checked; what cannot be read gives no owner, never an error.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "util/bytes.hpp"
+
+namespace falcet {
+
+// Bytes [begin, end) of a source that belong to owner (UTF-8).
+struct OwnedRange {
+  std::int64_t begin = 0;
+  std::int64_t end = 0;
+  std::string owner;
+};
+
+// Every binary property value of every Delphi form stream in bytes.
+[[nodiscard]] std::vector<OwnedRange> delphiStreamOwners(ByteSpan bytes);
+
+// The blobs of a VB blob file named blobFileName (UTF-8; any folder ignored) that companion (the
+// text file, in the locale's character set) refers to. The references naming the file count; a
+// blob file copied under another name keeps the project's name in its companion, so failing
+// those, the references whose name ends the name on disk ("Form1.frx" in "Copy of Form1.frx"),
+// failing those all references when they all name one file.
+[[nodiscard]] std::vector<OwnedRange> vbCompanionOwners(std::string_view companion,
+                                                        std::string_view blobFileName, ByteSpan blob);
+
+// The forms of a VB5/6 program: each form's data range, owned by the form's name.
+[[nodiscard]] std::vector<OwnedRange> vbProgramOwners(ByteSpan bytes);
+
+class Owners {
+ public:
+  Owners() = default;
+  explicit Owners(std::vector<OwnedRange> ranges) : m_ranges(std::move(ranges)) {}
+  // The owner of the narrowest range that holds all of [position, position + length).
+  [[nodiscard]] std::optional<std::string> of(std::int64_t position, std::int64_t length) const;
+  [[nodiscard]] bool empty() const { return m_ranges.empty(); }
+
+ private:
+  std::vector<OwnedRange> m_ranges;
+};
+
+// Everything the source at sourcePath (UTF-8), whose bytes are given, says of owners: its form
+// streams, its VB form table, and for a VB blob file its companion, read from beside it.
+[[nodiscard]] Owners readOwners(ByteSpan bytes, const std::string& sourcePath);
+
+}  // namespace falcet
