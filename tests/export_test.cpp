@@ -316,3 +316,50 @@ TEST_F(ExportFixture, ShippedKindsFindNewerDelphiLayouts) {
 
 }  // namespace
 }  // namespace falcet
+
+namespace falcet {
+namespace {
+
+// The result lists every written picture with its number, file, facts and owner, whether the
+// source was scanned whole or in pieces.
+TEST(ExportResult, ListsEachPictureWithFactsAndOwner) {
+  testing::TempDir dir;
+  const std::string dfm = testing::delphiDfmFile(testing::bmpImage(8, 4, 1), testing::bmpImage(2, 2, 2), testing::icoImage(3));
+  for (std::size_t pieceSize : {std::size_t{0}, std::size_t{64}}) {
+    const std::string source = dir.file("Form" + std::to_string(pieceSize) + ".dfm");
+    writeFile(source, dfm);
+    Session session;
+    session.pictureKinds = testing::shippedKinds();
+    session.SourceKind = SourceKindValue::DelphiDfm;
+    testing::RecordingSink sink;
+    std::string path = source;
+    ASSERT_TRUE(ExportPictures(session, path, sink, ExportReading{pieceSize}));
+    ASSERT_EQ(sink.results.size(), 1u);
+    const ResultReport& r = sink.results[0];
+    EXPECT_EQ(r.operation, ResultReport::Operation::Export);
+    EXPECT_EQ(r.text, sink.messages.at(0).text);
+    ASSERT_EQ(r.rows.size(), 3u) << pieceSize;
+    struct Want {
+      const char* format;
+      int width, height;
+      const char* owner;
+    };
+    const Want want[] = {{"ico", 16, 16, "TForm1.Icon.Data"},
+                         {"bmp", 8, 4, "TForm1.Image1.Picture.Data"},
+                         {"bmp", 2, 2, "TForm1.Button1.Glyph.Data"}};
+    for (std::size_t i = 0; i < 3; ++i) {
+      const ResultRow& row = r.rows[i];
+      EXPECT_EQ(row.file, row.path);
+      EXPECT_EQ(readFile(row.path).size(), static_cast<std::size_t>(row.bytes));
+      EXPECT_EQ(row.format, want[i].format) << i;
+      EXPECT_EQ(row.width, want[i].width) << i;
+      EXPECT_EQ(row.height, want[i].height) << i;
+      EXPECT_EQ(row.owner, want[i].owner) << i;
+    }
+    EXPECT_LT(r.rows[0].number, r.rows[1].number);
+    EXPECT_EQ(r.rows[1].file, pictureFileName(source, r.rows[1].number, "bmp"));
+  }
+}
+
+}  // namespace
+}  // namespace falcet

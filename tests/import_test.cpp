@@ -46,6 +46,7 @@ struct ImportFixture : ::testing::Test {
     std::string p = source;
     ASSERT_TRUE(ExportPictures(session, p, sink));
     sink.messages.clear();
+    sink.results.clear();
   }
   ImportOutcome import() { return ImportPictures(session, source + ".pic.log", sink); }
   std::string picture(int n) { return pictureFileName(source, n, "dat"); }
@@ -366,6 +367,48 @@ TEST_F(ImportFixture, SetIdBitsDroppedWhereTheOwnerCannotBeKept) {
   EXPECT_EQ(readFile(source).substr(11, 4), "mine");
 }
 #endif
+
+}  // namespace
+}  // namespace falcet
+
+namespace falcet {
+namespace {
+
+// Each entry's row says what became of it and whether the picture differs from what the source
+// held: an edited picture is changed, an untouched one is not, a refused one neither.
+TEST_F(ImportFixture, ResultRowsGiveVerdictsAndChangedPictures) {
+  exportSource("head" + std::string("PIC") + u32le(4) + "abcd" + "mid" + "PIC" + u32le(3) + "xyz" + "PIC" +
+                   u32le(2) + "qq" + "tail",
+               SourceKindValue::VbBin);
+  writeFile(picture(1), "ABCD");
+  std::filesystem::remove(picture(3));
+  std::filesystem::create_directory(picture(3));  // there, but not a readable file
+  EXPECT_EQ(import(), ImportOutcome::Partial);
+  ASSERT_EQ(sink.results.size(), 1u);
+  const ResultReport& r = sink.results[0];
+  EXPECT_EQ(r.operation, ResultReport::Operation::Import);
+  ASSERT_EQ(r.rows.size(), 3u);
+  EXPECT_TRUE(r.rows[0].imported);
+  EXPECT_TRUE(r.rows[0].changed);
+  EXPECT_EQ(r.rows[0].verdict, "圖像成功匯入！");
+  EXPECT_EQ(r.rows[0].file, picture(1));
+  EXPECT_EQ(r.rows[0].bytes, 4);
+  EXPECT_TRUE(r.rows[1].imported);
+  EXPECT_FALSE(r.rows[1].changed);
+  EXPECT_FALSE(r.rows[2].imported);
+  EXPECT_FALSE(r.rows[2].changed);
+  EXPECT_EQ(r.rows[2].verdict, "圖像檔案無法讀取，此圖像未匯入！");
+  EXPECT_EQ(r.text, sink.messages.back().text);
+
+  // In an executable patched in place, a shorter picture is a change too.
+  exportSource(kTwoPictures, SourceKindValue::VbExe);
+  writeFile(picture(2), "xy");
+  sink.results.clear();
+  EXPECT_EQ(import(), ImportOutcome::Done);
+  ASSERT_EQ(sink.results.at(0).rows.size(), 2u);
+  EXPECT_FALSE(sink.results[0].rows[0].changed);
+  EXPECT_TRUE(sink.results[0].rows[1].changed);
+}
 
 }  // namespace
 }  // namespace falcet

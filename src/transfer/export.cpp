@@ -8,6 +8,8 @@
 #include "platform/file_io.hpp"
 #include "texts/texts.hpp"
 #include "transfer/log_line.hpp"
+#include "transfer/owners.hpp"
+#include "transfer/picture_facts.hpp"
 
 namespace falcet {
 
@@ -54,6 +56,17 @@ class ExportRun {
     }
     m_log += utf8ToLocale(formatLogLine({m.start, m.length, kind.Name, file})) + "\r\n";
     Push(m_report, {ListValue("  " + file)});
+    const PictureFacts facts = readPictureFacts(ByteSpan(picture, length));
+    ResultRow row;
+    row.number = m_session.PictureCounter;
+    row.file = file;
+    row.path = file;
+    row.format = facts.format;
+    row.width = facts.width;
+    row.height = facts.height;
+    row.bytes = m.length;
+    m_rows.push_back(std::move(row));
+    m_positions.push_back(m.start);
     return m.length - 1;
   }
 
@@ -62,6 +75,14 @@ class ExportRun {
   const std::string& logText() const { return m_log; }
   const std::vector<std::string>& unwritten() const { return m_unwritten; }
   int firstError() const { return m_firstError; }
+  const std::vector<ResultRow>& rows() const { return m_rows; }
+
+  // Names each exported picture's owner, where the source's bytes say it.
+  void nameOwners(ByteSpan source, const std::string& sourcePath) {
+    if (m_rows.empty()) return;
+    const Owners owners = readOwners(source, sourcePath);
+    for (std::size_t i = 0; i < m_rows.size(); ++i) m_rows[i].owner = owners.of(m_positions[i], m_rows[i].bytes);
+  }
 
  private:
   Session& m_session;
@@ -71,6 +92,8 @@ class ExportRun {
   ListValue m_report;
   std::vector<std::string> m_unwritten;
   int m_firstError = 0;
+  std::vector<ResultRow> m_rows;
+  std::vector<std::int32_t> m_positions;  // of each row's picture in the source
 };
 
 // The scan of a large source read in pieces into one reused buffer, with the same result as
@@ -113,6 +136,8 @@ constexpr std::int64_t kPieceThreshold = 4 << 20;
 constexpr std::size_t kPieceSize = 256 << 10;
 // Kinds that read further than this from a position are scanned with the file whole in memory.
 constexpr std::int64_t kPieceReachLimit = 1 << 20;
+// A source read in pieces is read whole once more for its owners up to this size.
+constexpr std::int64_t kOwnersWholeLimit = 256 << 20;
 
 // Writes the log and shows the report, then the pictures that could not be written. True when
 // nothing went wrong.
@@ -126,8 +151,8 @@ bool finishExport(const ExportRun& run, FileDescriptor& log, const std::string& 
               kAppTitle, MessageKind::Error);
     return false;
   }
-  ShowList(sink, {ListValue(Join("\r\n", {run.report()}).text() + "\r\n" +
-                            std::string(texts::kExportDone))});
+  sink.showResult({ResultReport::Operation::Export,
+                   Join("\r\n", {run.report()}).text() + "\r\n" + std::string(texts::kExportDone), run.rows()});
   if (run.unwritten().empty()) return true;
   std::string message(texts::kPictureWriteError);
   for (const auto& file : run.unwritten()) message += "\r\n  " + file;
@@ -188,11 +213,16 @@ bool ExportPictures(Session& session, std::string& path, MessageSink& sink, Expo
       sink.show(texts::kReadFileError, kAppTitle, MessageKind::Error);
       return false;
     }
+    if (!run.rows().empty() && sourceSize <= kOwnersWholeLimit) {
+      std::vector<unsigned char> whole(static_cast<std::size_t>(sourceSize));
+      if (readAllAt(sourceFd, 0, whole.data(), whole.size())) run.nameOwners(ByteSpan(whole), path);
+    }
   } else {
     const unsigned char* bytes = session.source.SourceBytes.data();
     auto fetch = [bytes](std::int32_t start, std::int32_t) { return bytes + start; };
     scanPictures(bytes, session.source.SourceSize, session.pictureKinds, delphi, filter,
                  [&](const ScanMatch& m) { return run.ExportAt(m, fetch); });
+    run.nameOwners(ByteSpan(bytes, static_cast<std::size_t>(session.source.SourceSize)), path);
   }
   session.PictureCounter = 0;
   return finishExport(run, log, logPath, sink);

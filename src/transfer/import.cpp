@@ -9,6 +9,7 @@
 #include "platform/file_io.hpp"
 #include "texts/texts.hpp"
 #include "transfer/companion.hpp"
+#include "transfer/owners.hpp"
 #include "transfer/import_plan.hpp"
 #include "transfer/log_line.hpp"
 #include "transfer/log_reader.hpp"
@@ -154,12 +155,30 @@ ImportOutcome ImportPictures(Session& session, std::string logName, MessageSink&
 
   std::string report;
   bool allImported = true;
+  std::vector<ResultRow> rows;
+  const Owners owners = readOwners(ByteSpan(bytes), sourceName);
   for (std::size_t i = 0; i < plan.entries.size(); ++i) {
-    const Verdict v = plan.entries[i].verdict;
-    report += session.LogEntries[i].PictureFile;
-    report += verdictText(v);
+    const EntryResult& r = plan.entries[i];
+    const LogEntry& e = session.LogEntries[i];
+    report += e.PictureFile;
+    report += verdictText(r.verdict);
     report += "\r\n";
-    if (v != Verdict::Imported) allImported = false;
+    if (r.verdict != Verdict::Imported) allImported = false;
+    ResultRow row;
+    row.number = static_cast<std::int32_t>(i + 1);
+    row.file = e.PictureFile;
+    row.path = e.PicturePath;
+    if (r.facts) {
+      row.format = r.facts->format;
+      row.width = r.facts->width;
+      row.height = r.facts->height;
+    }
+    row.bytes = e.FileLength;
+    row.owner = owners.of(e.Position, e.RecordedLength);
+    row.verdict = std::string(trimBlanks(verdictText(r.verdict)));
+    row.imported = r.verdict == Verdict::Imported;
+    row.changed = r.changed;
+    rows.push_back(std::move(row));
   }
   const CompanionUpdate companion = prepareCompanion(sourceName, plan);
 
@@ -169,7 +188,7 @@ ImportOutcome ImportPictures(Session& session, std::string logName, MessageSink&
     return ImportOutcome::Failed;
   }
   if (!writeFollowers(logName, session, plan, companion, report, sink)) allImported = false;
-  sink.show(report + std::string(texts::kImportDone), kAppTitle, MessageKind::Info);
+  sink.showResult({ResultReport::Operation::Import, report + std::string(texts::kImportDone), std::move(rows)});
   return allImported ? ImportOutcome::Done : ImportOutcome::Partial;
 }
 

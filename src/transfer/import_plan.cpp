@@ -34,8 +34,8 @@ std::optional<Verdict> precheck(const LogEntry& e, const PictureKinds& kinds, By
 }
 
 // The checks on the picture file's own bytes: a format the kind accepts, and the whole image.
-std::optional<Verdict> checkPicture(const PictureKind& kind, ByteSpan picture) {
-  const PictureFacts facts = readPictureFacts(picture);
+std::optional<Verdict> checkPicture(const PictureKind& kind, ByteSpan picture, EntryResult& r) {
+  const PictureFacts& facts = r.facts.emplace(readPictureFacts(picture));
   if (!kind.AcceptFormats.empty() &&
       std::find(kind.AcceptFormats.begin(), kind.AcceptFormats.end(), facts.format) == kind.AcceptFormats.end())
     return Verdict::WrongFormat;
@@ -76,11 +76,12 @@ std::vector<EntryResult> patchExecutable(const std::vector<LogEntry>& entries,
       picture.resize(static_cast<std::size_t>(e.FileLength));
       if (!files.read(e, picture)) {
         r.verdict = Verdict::Unreadable;
-      } else if (auto bad = checkPicture(kindOf(e, kinds), picture)) {
+      } else if (auto bad = checkPicture(kindOf(e, kinds), picture, r)) {
         r.verdict = *bad;
       } else {
         auto place = bytes.subspan(static_cast<std::size_t>(e.Position),
                                    static_cast<std::size_t>(e.RecordedLength));
+        r.changed = picture.size() != place.size() || std::memcmp(place.data(), picture.data(), picture.size()) != 0;
         std::memcpy(place.data(), picture.data(), picture.size());
         std::memset(place.data() + picture.size(), 0, place.size() - picture.size());
       }
@@ -136,7 +137,7 @@ ImportPlan rebuildFormFile(const std::vector<LogEntry>& entries, const PictureKi
       refuse(Verdict::Unreadable);
       continue;
     }
-    if (auto v = checkPicture(kind, picture)) {
+    if (auto v = checkPicture(kind, picture, r)) {
       out.resize(before);
       refuse(*v);
       continue;
@@ -148,6 +149,8 @@ ImportPlan rebuildFormFile(const std::vector<LogEntry>& entries, const PictureKi
     updateEnclosingFields(out, kind, newStart, writtenPictureEnd, e.RecordedLength, length);
     r.newPosition = newStart;
     r.newLength = e.FileLength;
+    r.changed = e.FileLength != e.RecordedLength ||
+                std::memcmp(bytes.data() + e.Position, picture.data(), picture.size()) != 0;
     plan.entries.push_back(r);
     if (e.FileLength != e.RecordedLength)
       plan.changes.push_back({e.Position, e.RecordedLength, e.FileLength});

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "transfer/companion.hpp"
+#include "transfer/picture_facts.hpp"
 #include "transfer/picture_kind.hpp"
 #include "transfer/session.hpp"
 #include "util/bytes.hpp"
@@ -51,6 +52,8 @@ struct EntryResult {
   Verdict verdict = Verdict::Imported;
   std::int64_t newPosition = 0;  // where the entry's picture starts in the new content
   std::int32_t newLength = 0;    // its length there (the old one when not imported)
+  std::optional<PictureFacts> facts;  // of the picture file, when it was read
+  bool changed = false;          // imported, and not the bytes the source held there
 };
 
 struct ImportPlan {

@@ -99,7 +99,13 @@ class RecordingSink : public MessageSink {
     messages.push_back({std::string(text), std::string(title), kind});
     return kButtonOk;
   }
+  // Records the result and shows its text, as a sink without a result view does.
+  void showResult(const ResultReport& result) override {
+    results.push_back(result);
+    MessageSink::showResult(result);
+  }
   std::vector<Shown> messages;
+  std::vector<ResultReport> results;
 };
 
 }  // namespace falcet::testing
