@@ -205,7 +205,10 @@ void 主窗體::setNameText(int index, const std::string& text) {
 int 主窗體::listSelection() const { return m_list->currentIndex(); }
 void 主窗體::setListSelection(int index) { m_list->setCurrentIndex(index); }
 void 主窗體::setCaption(const std::string& text) { setWindowTitle(fromUtf8(text)); }
-void 主窗體::setLabelText(int index, const std::string& text) { m_a[index]->setText(fromUtf8(text)); }
+// The form runtime shows "&&" as one "&"; a Qt label without a buddy shows the text as it is.
+void 主窗體::setLabelText(int index, const std::string& text) {
+  m_a[index]->setText(fromUtf8(text).replace("&&", "&"));
+}
 
 bool 主窗體::chooseFile(std::string& file, std::string_view filter, int filterIndex, std::string_view title) {
   QString chosen, folder;

@@ -4,17 +4,25 @@
 
 namespace falcet {
 
+std::unique_ptr<QFileDialog> makeOpenFileDialog(QWidget* owner, const QString& title, const QStringList& filters,
+                                                const QString& selectedFilter, const QString& folder) {
+  auto dialog = std::make_unique<QFileDialog>(owner, title, folder);
+  dialog->setFileMode(QFileDialog::ExistingFile);
+  dialog->setAcceptMode(QFileDialog::AcceptOpen);
+  // The labels already show their patterns ("程式檔(*.exe;*.dll;*.ocx)"): shown once.
+  dialog->setOption(QFileDialog::HideNameFilterDetails);
+  dialog->setNameFilters(filters);
+  dialog->selectNameFilter(selectedFilter);
+  return dialog;
+}
+
 std::optional<QString> QtFileDialogService::chooseExistingFile(QWidget* owner, const QString& title,
                                                                const QStringList& filters,
                                                                const QString& selectedFilter,
                                                                const QString& folder) {
-  QFileDialog dialog(owner, title, folder);
-  dialog.setFileMode(QFileDialog::ExistingFile);
-  dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  dialog.setNameFilters(filters);
-  dialog.selectNameFilter(selectedFilter);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return dialog.selectedFiles().front();
+  const auto dialog = makeOpenFileDialog(owner, title, filters, selectedFilter, folder);
+  if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return std::nullopt;
+  return dialog->selectedFiles().front();
 }
 
 QStringList qtFilters(const QString& barSeparated) {

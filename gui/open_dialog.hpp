@@ -4,7 +4,10 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <memory>
 #include <optional>
+
+class QFileDialog;
 
 namespace falcet {
 
@@ -16,6 +19,11 @@ class FileDialogService {
                                                     const QStringList& filters, const QString& selectedFilter,
                                                     const QString& folder) = 0;
 };
+
+// The file dialog QtFileDialogService shows, ready to run.
+[[nodiscard]] std::unique_ptr<QFileDialog> makeOpenFileDialog(QWidget* owner, const QString& title,
+                                                              const QStringList& filters,
+                                                              const QString& selectedFilter, const QString& folder);
 
 class QtFileDialogService : public FileDialogService {
  public:

@@ -1,14 +1,30 @@
 #include "qt_message_sink.hpp"
 
+#include <QApplication>
 #include <QMessageBox>
+
+#include "result_view.hpp"
 
 namespace falcet {
 
+QWidget* QtMessageSink::owner() const { return m_owner ? m_owner : QApplication::activeWindow(); }
+
 int QtMessageSink::show(std::string_view text, std::string_view title, MessageKind) {
   QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())),
-                  QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), QMessageBox::Ok, m_owner);
+                  QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), QMessageBox::Ok, owner());
+  box.setWindowModality(Qt::ApplicationModal);
   box.exec();
   return kButtonOk;
+}
+
+void QtMessageSink::showResult(const ResultReport& result) {
+  // A report without pictures is short: a message box says it.
+  if (result.rows.empty()) {
+    MessageSink::showResult(result);
+    return;
+  }
+  ResultView view(result, owner());
+  view.exec();
 }
 
 }  // namespace falcet

@@ -1,5 +1,6 @@
 #pragma once
-// Messages as modal boxes with an OK button and no icon.
+// Messages as modal boxes with an OK button and no icon, over the window that is active (or the
+// given owner); results of export and import in the result view.
 
 #include <QWidget>
 
@@ -11,8 +12,10 @@ class QtMessageSink : public MessageSink {
  public:
   explicit QtMessageSink(QWidget* owner = nullptr) : m_owner(owner) {}
   int show(std::string_view text, std::string_view title, MessageKind kind) override;
+  void showResult(const ResultReport& result) override;
 
  private:
+  [[nodiscard]] QWidget* owner() const;
   QWidget* m_owner;
 };
 

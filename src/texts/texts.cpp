@@ -35,6 +35,14 @@ std::string errorNumberMessage(int err) {
   return std::string(kErrorNumber) + std::to_string(number) + "\r\n 0";
 }
 
+std::string exportSummary(std::size_t pictures) { return "共匯出 " + std::to_string(pictures) + " 個圖像。"; }
+
+std::string importSummary(std::size_t imported, std::size_t changed, std::size_t refused) {
+  std::string s = "匯入 " + std::to_string(imported) + " 個圖像，其中 " + std::to_string(changed) + " 個已變更";
+  if (refused) s += "；" + std::to_string(refused) + " 個未匯入";
+  return s + "。";
+}
+
 std::string settingsMissingFile(std::string_view file) {
   return std::string(kStartupError) + "\r\n找不到設定檔 " + std::string(file) + "。";
 }

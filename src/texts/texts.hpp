@@ -72,6 +72,30 @@ inline constexpr std::string_view kSourceFilter =
     "全部檔案(*.*)|*.*";
 inline constexpr std::string_view kLogFilter = "記錄檔(*.log)|*.log|全部檔案(*.*)|*.*";
 
+// The result view after an export or an import.
+namespace result {
+inline constexpr std::string_view kExportTitle = "匯出結果 - Falcet";
+inline constexpr std::string_view kImportTitle = "匯入結果 - Falcet";
+inline constexpr std::string_view kColumnPicture = "圖像";
+inline constexpr std::string_view kColumnNumber = "序號";
+inline constexpr std::string_view kColumnFile = "檔名";
+inline constexpr std::string_view kColumnFormat = "格式";
+inline constexpr std::string_view kColumnSize = "寬×高";
+inline constexpr std::string_view kColumnBytes = "位元組";
+inline constexpr std::string_view kColumnOwner = "擁有者";
+inline constexpr std::string_view kColumnVerdict = "結果";
+inline constexpr std::string_view kColumnChanged = "變更";
+inline constexpr std::string_view kChanged = "已變更";
+inline constexpr std::string_view kUnknown = "-";
+inline constexpr std::string_view kOpenHint = "按兩下一列，以預設程式開啟該圖像檔案。";
+inline constexpr std::string_view kOk = "確定";
+}  // namespace result
+
+// The line above the result view's list: how many pictures, and for an import how many went in,
+// how many of those changed and how many were refused.
+[[nodiscard]] std::string exportSummary(std::size_t pictures);
+[[nodiscard]] std::string importSummary(std::size_t imported, std::size_t changed, std::size_t refused);
+
 // The command line's help.
 namespace cli {
 inline constexpr std::string_view kAbout =

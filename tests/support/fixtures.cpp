@@ -177,6 +177,39 @@ std::string peFile(std::string_view firstSection, std::uint16_t sections, const 
   return s;
 }
 
+std::string delphiFormWithManyPictures(int count) {
+  std::string stream = "TPF0" + shortString("TGalleryForm") + shortString("GalleryForm");
+  stream += binaryProperty("Icon.Data", icoImage(1));
+  stream += '\0';
+  for (int i = 0; i < count; ++i) {
+    // Pictures of several sizes and colours: a diagonal blend from one colour to another.
+    const int width = 16 + (i * 7) % 49, height = 16 + (i * 11) % 33;
+    const std::uint32_t rowBytes = static_cast<std::uint32_t>((width * 3 + 3) / 4 * 4);
+    std::string pixels(rowBytes * static_cast<std::uint32_t>(height), '\0');
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        const int t = 255 * (x + y) / (width + height);
+        const std::size_t at = static_cast<std::size_t>(y) * rowBytes + static_cast<std::size_t>(x) * 3;
+        pixels[at] = static_cast<char>((i * 37 + t) & 0xFF);
+        pixels[at + 1] = static_cast<char>((i * 91) & 0xFF);
+        pixels[at + 2] = static_cast<char>((255 - t + i * 13) & 0xFF);
+      }
+    const std::string bmp = "BM" + u32le(static_cast<std::uint32_t>(54 + pixels.size())) + u32le(0) + u32le(54) +
+                            u32le(40) + u32le(static_cast<std::uint32_t>(width)) +
+                            u32le(static_cast<std::uint32_t>(height)) + u16le(1) + u16le(24) + u32le(0) +
+                            u32le(static_cast<std::uint32_t>(pixels.size())) + u32le(2835) + u32le(2835) +
+                            u32le(0) + u32le(0) + pixels;
+    const bool glyph = i % 3 == 2;
+    stream += shortString(glyph ? "TSpeedButton" : "TImage") + shortString((glyph ? "Button" : "Image") + std::to_string(i + 1));
+    stream += glyph ? binaryProperty("Glyph.Data", u32le(static_cast<std::uint32_t>(bmp.size())) + bmp)
+                    : binaryProperty("Picture.Data", shortString("TBitmap") + u32le(static_cast<std::uint32_t>(bmp.size())) + bmp);
+    stream += std::string("\0\0", 2);
+  }
+  stream += '\0';
+  return std::string("\xFF\x0A\x00", 3) + "TGALLERYFORM" + '\0' + std::string("\x30\x10", 2) +
+         u32le(static_cast<std::uint32_t>(stream.size())) + stream;
+}
+
 std::string shellQuoted(const std::string& text) {
   std::string q = "'";
   for (char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);

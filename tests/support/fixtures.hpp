@@ -61,6 +61,10 @@ std::string delphiDfmFile(const std::string& pictureBmp, const std::string& glyp
 // bitmap is stored under the dotted path `Fill.Bitmap.Bitmap.PNG`.
 std::string delphiNewerFormStream(const std::string& collectionImage, const std::string& fillPng);
 
+// A binary .dfm with the form's icon and count pictures of several sizes and colours, in TImage
+// pictures and TSpeedButton glyphs (for looking at many pictures at once).
+std::string delphiFormWithManyPictures(int count);
+
 // A minimal PE file: MZ header, "PE\0\0" at 0x80, the given section count and first section name,
 // then payload (padded to at least 1024 bytes in all).
 std::string peFile(std::string_view firstSection, std::uint16_t sections, const std::string& payload);
