@@ -109,6 +109,7 @@ QFont designFont() {
   connect(m_import, &QToolButton::clicked, this, [this] { 窗體匯入_Click(); });
   connect(m_list, &QComboBox::currentIndexChanged, this, [this] { 被處理檔案類型_Click(); });
   setTabOrderFromTable();
+  keepPictureButtonsInsideFrames();
   m_sourceName->setFocus();
 
   Form_Initialize();
@@ -161,6 +162,25 @@ void 主窗體::createControl(const form::ControlRow& row) {
   w->setFont(designFont());
   w->setProperty(kCharsetProperty, kDesignCharset);
   m_widgets[form::slot(row.id)] = w;
+}
+
+// The form runtime draws a frame's caption on its border; a Qt group box puts its border below the
+// caption, so a picture button placed near the top of a frame would stick out above the border.
+// Such a button moves down (or shrinks) to lie within the frame's inside.
+void 主窗體::keepPictureButtonsInsideFrames() {
+  for (const form::ControlRow& row : form::kControls) {
+    if (row.type != form::ControlType::PictureButton) continue;
+    QWidget* button = m_widgets[form::slot(row.id)];
+    auto* frame = qobject_cast<QGroupBox*>(button->parentWidget());
+    if (!frame) continue;
+    frame->ensurePolished();
+    const QRect inside = frame->contentsRect().adjusted(0, 1, 0, -1);
+    QRect r = button->geometry();
+    if (r.height() > inside.height()) r.setHeight(inside.height());
+    if (r.top() < inside.top()) r.moveTop(inside.top() + (inside.height() - r.height()) / 2);
+    if (r.bottom() > inside.bottom()) r.moveBottom(inside.bottom());
+    button->setGeometry(r);
+  }
 }
 
 void 主窗體::setTabOrderFromTable() {

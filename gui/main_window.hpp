@@ -62,6 +62,7 @@ class 主窗體 : public QWidget, private FormView {
   void setBusy(bool busy) override;
   void createControl(const form::ControlRow& row);
   void setTabOrderFromTable();
+  void keepPictureButtonsInsideFrames();
   template <typename W>
   W* widget(form::Control c) const {
     return static_cast<W*>(m_widgets[form::slot(c)]);

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QImage>
 #include <QPlainTextEdit>
@@ -166,6 +167,16 @@ class MainWindowTest : public QObject {
     QCOMPARE(t->item(2, ResultView::Verdict)->text(), QString("格式不符，此圖像未匯入！"));
     t->sortByColumn(ResultView::Changed, Qt::DescendingOrder);
     QCOMPARE(t->item(0, ResultView::Number)->text(), QString("1"));
+  }
+
+  // The picture buttons lie inside their frames' borders, under the captions.
+  void pictureButtonsInsideFrames() {
+    Fixture f;
+    for (QToolButton* b : {f.window->窗體匯出(), f.window->窗體匯入()}) {
+      auto* frame = qobject_cast<QGroupBox*>(b->parentWidget());
+      QVERIFY(frame);
+      QVERIFY2(frame->contentsRect().contains(b->geometry()), qPrintable(frame->title()));
+    }
   }
 
   void startState() {
