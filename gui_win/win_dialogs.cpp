@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "win_result.hpp"
 #include "win_text.hpp"
 
 namespace falcet::win {
@@ -87,6 +88,11 @@ int MessageBoxSink::show(std::string_view text, std::string_view title, MessageK
   }
   ::MessageBoxW(m_owner, body.c_str(), caption.c_str(), MB_OK);
   return kButtonOk;
+}
+
+void MessageBoxSink::showResult(const ResultReport& result) {
+  if (result.rows.empty()) MessageSink::showResult(result);
+  else showResultView(m_owner, result);
 }
 
 std::wstring dialogFilter(std::string_view barSeparated) {

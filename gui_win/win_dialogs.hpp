@@ -17,6 +17,8 @@ class MessageBoxSink : public MessageSink {
  public:
   void setOwner(HWND owner) { m_owner = owner; }
   int show(std::string_view text, std::string_view title, MessageKind kind) override;
+  // The result view (win_result.hpp); a result without pictures is a message box.
+  void showResult(const ResultReport& result) override;
 
  private:
   HWND m_owner = nullptr;

@@ -9,6 +9,7 @@
 #include "platform/program_info.hpp"
 #include "settings/ini_file.hpp"
 #include "win_icons.hpp"
+#include "win_dpi.hpp"
 #include "win_text.hpp"
 
 namespace falcet::win {
@@ -20,18 +21,6 @@ constexpr int kDesignCharset = 136;  // CHINESEBIG5_CHARSET
 int controlId(form::Control c) { return kFirstControlId + static_cast<int>(form::slot(c)); }
 
 int scale(int twips, UINT dpi) { return ::MulDiv(twips, static_cast<int>(dpi), 1440); }
-
-UINT windowDpi(HWND h) {
-  // GetDpiForWindow exists from Windows 10 1607; before that the screen's DPI applies.
-  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-  static const auto getDpi = reinterpret_cast<GetDpiForWindowFn>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-  if (getDpi && h) return getDpi(h);
-  HDC screen = ::GetDC(nullptr);
-  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
-  ::ReleaseDC(nullptr, screen);
-  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
-}
 
 HFONT makeFont(const wchar_t* face, std::int64_t size4, int charset, bool bold, UINT dpi) {
   LOGFONTW lf{};

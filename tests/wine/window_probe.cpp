@@ -1,10 +1,15 @@
 // Checks the running falcet.exe from outside, as a user's tools would see it (Win32 messages
 // only). Usage: window_probe window | window_probe startup-error
+//   | window_probe result SOURCE COUNT [keep]   (export SOURCE, which holds COUNT pictures, and
+//     import it back with its first picture edited; "keep" leaves the export's view open)
 // Exit status 0 when every check holds; each failed check is printed.
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "app/form_layout.hpp"
@@ -129,6 +134,62 @@ int probeWindow() {
   return failures ? 1 : 0;
 }
 
+// The result view that opens after a click on button: its list's rows and columns, its title and
+// size. Closes it unless keep.
+void checkResultView(HWND button, const char* title, int rows, int columns, bool keep) {
+  ::PostMessageW(button, BM_CLICK, 0, 0);
+  HWND view = waitFor(L"FalcetResult", 60);
+  check(view != nullptr, std::string("a result view opens: ") + title);
+  if (!view) return;
+  ::Sleep(1500);
+  expectText(view, title, "result view title");
+  HWND list = ::FindWindowExW(view, nullptr, WC_LISTVIEWW, nullptr);
+  check(list != nullptr, "the result view has a list");
+  const auto count = ::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
+  check(count == rows, "rows: " + std::to_string(count) + ", want " + std::to_string(rows));
+  HWND header = reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETHEADER, 0, 0));
+  const auto cols = ::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0);
+  check(cols == columns, "columns: " + std::to_string(cols) + ", want " + std::to_string(columns));
+  RECT r{};
+  ::GetWindowRect(view, &r);
+  check(r.right - r.left <= 800 && r.bottom - r.top <= 600,
+        "fits 800 x 600: " + std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top));
+  // More rows than it shows: the list scrolls.
+  const auto perPage = ::SendMessageW(list, LVM_GETCOUNTPERPAGE, 0, 0);
+  check(perPage > 0 && perPage < count, "the list scrolls: " + std::to_string(perPage) + " rows per page");
+  if (keep) return;
+  ::PostMessageW(view, WM_CLOSE, 0, 0);
+  for (int i = 0; i < 50 && ::FindWindowW(L"FalcetResult", nullptr); ++i) ::Sleep(100);
+  check(::FindWindowW(L"FalcetResult", nullptr) == nullptr, "the result view closes");
+}
+
+int probeResult(const std::wstring& source, int pictures, bool keep) {
+  using falcet::form::Control;
+  HWND main = waitFor(L"FalcetMainWindow", 30);
+  if (!main) {
+    std::printf("FAILED: no window\n");
+    return 1;
+  }
+  ::Sleep(500);
+  ::SendMessageW(item(main, Control::SourceName), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(source.c_str()));
+  if (!keep) {
+    checkResultView(item(main, Control::ExportButton), "匯出結果 - Falcet", pictures, 7, false);
+    // The first picture edited: one byte near its end.
+    {
+      std::fstream f(std::filesystem::path(source + L".001.ico"), std::ios::in | std::ios::out | std::ios::binary);
+      f.seekp(-70, std::ios::end);
+      f.put('\x7F');
+    }
+    ::SendMessageW(item(main, Control::LogName), WM_SETTEXT, 0,
+                   reinterpret_cast<LPARAM>((source + L".pic.log").c_str()));
+    checkResultView(item(main, Control::ImportButton), "匯入結果 - Falcet", pictures, 9, false);
+    ::PostMessageW(main, WM_CLOSE, 0, 0);
+  } else {
+    checkResultView(item(main, Control::ExportButton), "匯出結果 - Falcet", pictures, 7, true);
+  }
+  return failures ? 1 : 0;
+}
+
 int probeStartupError() {
   Boxes b;
   for (int i = 0; i < 300 && b.count == 0; ++i) {
@@ -148,7 +209,10 @@ int probeStartupError() {
 
 int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argc > 1 ? argv[1] : L"window";
-  const int status = mode == L"startup-error" ? probeStartupError() : probeWindow();
+  const int status = mode == L"startup-error" ? probeStartupError()
+                     : mode == L"result" && argc > 3
+                         ? probeResult(argv[2], _wtoi(argv[3]), argc > 4 && std::wstring(argv[4]) == L"keep")
+                         : probeWindow();
   std::printf(status == 0 ? "window probe (%ls) ok\n" : "window probe (%ls) failed\n", mode.c_str());
   return status;
 }
