@@ -138,9 +138,9 @@ class Square {
   std::vector<std::uint32_t> m_pixels;
 };
 
-// The picture file decoded by WIC (for icons and cursors the largest image) and scaled to fit
-// the square; false when WIC cannot decode it.
-bool drawPicture(IWICImagingFactory* wic, const std::wstring& path, Square& square) {
+// The picture file decoded by WIC (for icons and cursors the largest image), at the window's DPI
+// and scaled down to fit the square; false when WIC cannot decode it.
+bool drawPicture(IWICImagingFactory* wic, const std::wstring& path, UINT dpi, Square& square) {
   Com<IWICBitmapDecoder> decoder;
   if (FAILED(wic->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
                                             decoder.out())))
@@ -165,7 +165,7 @@ bool drawPicture(IWICImagingFactory* wic, const std::wstring& path, Square& squa
                                    WICBitmapPaletteTypeCustom)))
     return false;
   const int size = square.size();
-  int w = static_cast<int>(bestW), h = static_cast<int>(bestH);
+  int w = std::max(1, px(static_cast<int>(bestW), dpi)), h = std::max(1, px(static_cast<int>(bestH), dpi));
   if (w > size || h > size) {
     if (w >= h) h = std::max(1, ::MulDiv(h, size, w)), w = size;
     else w = std::max(1, ::MulDiv(w, size, h)), h = size;
@@ -216,7 +216,7 @@ void fillList(View& v) {
   for (const ResultRow& r : v.result->rows) {
     const std::wstring path = wide(r.path);
     Square square(thumb);
-    HBITMAP b = wic.p && drawPicture(wic.p, path, square) ? square.bitmap() : shellIconBitmap(path, thumb);
+    HBITMAP b = wic.p && drawPicture(wic.p, path, v.dpi, square) ? square.bitmap() : shellIconBitmap(path, thumb);
     ImageList_Add(v.images, b, nullptr);
     ::DeleteObject(b);
   }
