@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows falcet-cli.exe under Wine against the Linux falcet-cli on every real sample: the same
-# log lines (the folder aside), byte-identical picture files, and byte-identical results of an
+# list (facts and owners, blob files with their text files beside them), the same log lines (the folder aside), byte-identical picture files, and byte-identical results of an
 # import with changed pictures (form files: every picture 16 bytes longer; executables: halved,
 # which both refuse as incomplete), with the same reports and exit statuses.
 # Then a round trip under a Traditional Chinese file name. Skips (77) without the samples.
@@ -14,6 +14,7 @@ make_fixture=$4
 [ -f "$samples/MANIFEST.tsv" ] || { echo "no samples at $samples"; exit 77; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+samples_abs=$(cd "$samples" && pwd)
 
 kind_of() {
   case $1 in
@@ -28,6 +29,10 @@ while IFS= read -r file; do
   for side in lin win; do
     rm -rf "${work:?}/$side"; mkdir -p "$work/$side"; cp "$samples/$file" "$work/$side/$name"
   done
+  if ! diff <("$linux" list --json --kind "$kind" "$samples_abs/$file" | grep -v '"source"') \
+            <("$windows" list --json --kind "$kind" "$samples_abs/$file" | grep -v '"source"') > "$work/list.diff"; then
+    echo "$file: the lists differ"; head "$work/list.diff"; exit 1
+  fi
   "$linux" export --kind "$kind" "$work/lin/$name" > /dev/null
   "$windows" export --kind "$kind" "$work/win/$name" > /dev/null
   if ! diff <(sed "s|$work/lin/||" "$work/lin/$name.pic.log") <(sed "s|$work/win/||" "$work/win/$name.pic.log") > /dev/null; then
