@@ -58,12 +58,18 @@ void showScrollingReport(HWND owner, const std::wstring& text, const std::wstrin
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(kOkId)), instance, nullptr);
   ::SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   ::SendMessageW(ok, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  runModal(owner, w, ok);
+}
+
+}  // namespace
+
+void runModal(HWND owner, HWND window, HWND focus) {
   if (owner) ::EnableWindow(owner, FALSE);
-  ::ShowWindow(w, SW_SHOW);
-  ::SetFocus(ok);
+  ::ShowWindow(window, SW_SHOW);
+  ::SetFocus(focus);
   MSG m;
-  while (::IsWindow(w) && ::GetMessageW(&m, nullptr, 0, 0) > 0) {
-    if (!::IsDialogMessageW(w, &m)) {
+  while (::IsWindow(window) && ::GetMessageW(&m, nullptr, 0, 0) > 0) {
+    if (!::IsDialogMessageW(window, &m)) {  // Tab, Enter and Esc as in a dialog
       ::TranslateMessage(&m);
       ::DispatchMessageW(&m);
     }
@@ -73,8 +79,6 @@ void showScrollingReport(HWND owner, const std::wstring& text, const std::wstrin
     ::SetForegroundWindow(owner);
   }
 }
-
-}  // namespace
 
 int MessageBoxSink::show(std::string_view text, std::string_view title, MessageKind) {
   // CR LF inside; a box taller than about two thirds of the screen becomes a scrolling report.

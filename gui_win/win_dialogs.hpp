@@ -24,6 +24,10 @@ class MessageBoxSink : public MessageSink {
   HWND m_owner = nullptr;
 };
 
+// Shows window (which destroys itself when done) modal over owner, focus on focus, and returns
+// once it is gone.
+void runModal(HWND owner, HWND window, HWND focus);
+
 // GetOpenFileNameW with the form's bar-separated filter; until one dialog of the run is
 // confirmed, it opens in the program's folder (afterwards the system chooses).
 class OpenFileDialog {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "texts/texts.hpp"
+#include "win_dialogs.hpp"
 #include "win_dpi.hpp"
 #include "win_text.hpp"
 
@@ -417,21 +418,8 @@ void showResultView(HWND owner, const ResultReport& result) {
   ::SetWindowLongPtrW(v.window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&v));
   layout(v);
 
-  if (owner) ::EnableWindow(owner, FALSE);
-  ::ShowWindow(v.window, SW_SHOW);
-  ::SetFocus(v.list);
   if (!result.rows.empty()) ListView_SetItemState(v.list, 0, LVIS_FOCUSED | LVIS_SELECTED, LVIS_FOCUSED | LVIS_SELECTED);
-  MSG m;
-  while (::IsWindow(v.window) && ::GetMessageW(&m, nullptr, 0, 0) > 0) {
-    if (!::IsDialogMessageW(v.window, &m)) {
-      ::TranslateMessage(&m);
-      ::DispatchMessageW(&m);
-    }
-  }
-  if (owner) {
-    ::EnableWindow(owner, TRUE);
-    ::SetForegroundWindow(owner);
-  }
+  runModal(owner, v.window, v.list);
   ImageList_Destroy(v.images);
   if (v.font != ::GetStockObject(DEFAULT_GUI_FONT)) ::DeleteObject(v.font);
   if (SUCCEEDED(com)) ::CoUninitialize();

@@ -48,8 +48,9 @@ const KnownExtra kKnownExtras[] = {
 
 const fs::path kSamples = FALCET_SAMPLES_DIR;
 
-std::map<std::string, std::set<Picture>> readManifest() {
-  std::map<std::string, std::set<Picture>> out;
+// The manifest's rows, each as its tab-separated fields (the heading left out).
+std::vector<std::vector<std::string>> manifestRows() {
+  std::vector<std::vector<std::string>> rows;
   std::ifstream in(kSamples / "MANIFEST.tsv");
   std::string line;
   std::getline(in, line);
@@ -58,6 +59,14 @@ std::map<std::string, std::set<Picture>> readManifest() {
     std::stringstream ss(line);
     std::string cell;
     while (std::getline(ss, cell, '\t')) f.push_back(cell);
+    rows.push_back(std::move(f));
+  }
+  return rows;
+}
+
+std::map<std::string, std::set<Picture>> readManifest() {
+  std::map<std::string, std::set<Picture>> out;
+  for (const auto& f : manifestRows()) {
     if (f.size() < 9) continue;
     out[f[6]];  // every file is listed, with or without pictures
     if (f[7] == "-") continue;
@@ -528,18 +537,8 @@ namespace {
 // controls, the owner the form, the innermost control and the property path).
 TEST_F(Samples, ListNamesTheOwnerOfEveryFormPicture) {
   std::map<std::pair<std::string, std::int32_t>, std::string> properties;
-  {
-    std::ifstream in(kSamples / "MANIFEST.tsv");
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-      std::vector<std::string> f;
-      std::stringstream ss(line);
-      std::string cell;
-      while (std::getline(ss, cell, '\t')) f.push_back(cell);
-      if (f.size() >= 11 && f[7] != "-") properties[{f[6], std::stoi(f[7])}] = f[10];
-    }
-  }
+  for (const auto& f : manifestRows())
+    if (f.size() >= 11 && f[7] != "-") properties[{f[6], std::stoi(f[7])}] = f[10];
   int named = 0;
   for (const auto& [file, pictures] : readManifest()) {
     const SourceKindValue kind = kindOf(file);

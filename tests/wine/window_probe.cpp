@@ -83,14 +83,18 @@ Boxes boxes(DWORD process) {
   return b;
 }
 
+// The main window once it is up (half a second to settle), or nullptr with a failure printed.
+HWND mainWindow() {
+  HWND main = waitFor(L"FalcetMainWindow", 30);
+  if (!main) std::printf("FAILED: no window\n");
+  else ::Sleep(500);
+  return main;
+}
+
 int probeWindow() {
   using falcet::form::Control;
-  HWND main = waitFor(L"FalcetMainWindow", 30);
-  if (!main) {
-    std::printf("FAILED: no window\n");
-    return 1;
-  }
-  ::Sleep(500);
+  HWND main = mainWindow();
+  if (!main) return 1;
   expectText(main, "Falcet 0.91 版 （falcet.example.org）", "caption");
   HWND list = item(main, Control::KindList);
   check(::SendMessageW(list, CB_GETCOUNT, 0, 0) == 4, "four kinds in the list");
@@ -165,12 +169,8 @@ void checkResultView(HWND button, const char* title, int rows, int columns, bool
 
 int probeResult(const std::wstring& source, int pictures, bool keep) {
   using falcet::form::Control;
-  HWND main = waitFor(L"FalcetMainWindow", 30);
-  if (!main) {
-    std::printf("FAILED: no window\n");
-    return 1;
-  }
-  ::Sleep(500);
+  HWND main = mainWindow();
+  if (!main) return 1;
   ::SendMessageW(item(main, Control::SourceName), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(source.c_str()));
   if (!keep) {
     checkResultView(item(main, Control::ExportButton), "匯出結果 - Falcet", pictures, 7, false);
