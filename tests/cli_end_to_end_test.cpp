@@ -324,7 +324,8 @@ namespace falcet::testing {
 namespace {
 
 // list: what export would find, numbered as export numbers (the empty picture uses up 001),
-// with the facts of each picture and no owner known, writing nothing.
+// with the facts of each picture and no owner known (no companion beside the blob file), writing
+// nothing; a .dfm names its pictures' owners.
 TEST(CliList, JsonAndTableWriteNothing) {
   TempDir dir;
   const std::string source = dir.file("Form1.frx");
@@ -351,6 +352,13 @@ TEST(CliList, JsonAndTableWriteNothing) {
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) ++files;
   EXPECT_EQ(files, 1u) << "list writes nothing";
   EXPECT_EQ(runCli("list " + shellQuoted(dir.file("missing.frx"))).status, 1);
+
+  const std::string dfm = dir.file("Unit1.dfm");
+  writeFile(dfm, delphiDfmFile(bmpImage(8, 4, 1), bmpImage(2, 2, 2), icoImage(3)));
+  const auto owned = nlohmann::json::parse(runCli("list --json " + shellQuoted(dfm)).out);
+  ASSERT_EQ(owned["pictures"].size(), 3u);
+  EXPECT_EQ(owned["pictures"][1]["owner"], "TForm1.Image1.Picture.Data");
+  EXPECT_TRUE(contains(runCli("list " + shellQuoted(dfm)).out, "\tTForm1.Button1.Glyph.Data\n"));
 }
 
 }  // namespace
