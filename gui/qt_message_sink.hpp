@@ -13,6 +13,7 @@ class QtMessageSink : public MessageSink {
   explicit QtMessageSink(QWidget* owner = nullptr) : m_owner(owner) {}
   int show(std::string_view text, std::string_view title, MessageKind kind) override;
   void showResult(const ResultReport& result) override;
+  [[nodiscard]] bool listsPictures() const override { return true; }
 
  private:
   [[nodiscard]] QWidget* owner() const;

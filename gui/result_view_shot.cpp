@@ -34,6 +34,7 @@ class ShotSink : public falcet::MessageSink {
     saved = view.grab().save(m_out);
     std::printf("%dx%d\n", view.width(), view.height());
   }
+  [[nodiscard]] bool listsPictures() const override { return true; }
   bool saved = false;
 
  private:

@@ -19,6 +19,7 @@ class MessageBoxSink : public MessageSink {
   int show(std::string_view text, std::string_view title, MessageKind kind) override;
   // The result view (win_result.hpp); a result without pictures is a message box.
   void showResult(const ResultReport& result) override;
+  [[nodiscard]] bool listsPictures() const override { return true; }
 
  private:
   HWND m_owner = nullptr;

@@ -216,3 +216,38 @@ TEST(ListOwners, ABlobFileNamesItsPicturesThroughTheCompanionBesideIt) {
 
 }  // namespace
 }  // namespace falcet
+
+namespace falcet {
+namespace {
+
+std::vector<std::string> described(const std::vector<OwnedRange>& ranges) {
+  std::vector<std::string> out;
+  for (const OwnedRange& r : ranges) out.push_back(std::to_string(r.begin) + "-" + std::to_string(r.end) + " " + r.owner);
+  return out;
+}
+
+// Read from an open file (as for a source exported in pieces) the owners are the same as in
+// memory: a stream marker cut by the border of the search's pieces, values longer than the
+// reading buffer, a form table far from the header.
+TEST(OwnersFromAFile, SameAsInMemory) {
+  testing::TempDir dir;
+  const std::string dfm = testing::delphiDfmFile(std::string(100000, 'b'), "GLYPH", "ICON");
+  const std::string stream = dfm.substr(dfm.find("TPF0"));
+  const std::string program = vbProgram(std::string(70000, 'm'), "ABOUT", "frmAbout");
+  const std::string inputs[] = {std::string((1 << 20) - 2, 'x') + stream + stream, stream, program};
+  for (const std::string& bytes : inputs) {
+    const std::string path = dir.file("source");
+    testing::writeFile(path, bytes);
+    FileDescriptor fd = openRegularForRead(path);
+    ASSERT_TRUE(fd.valid());
+    const FileReader file(fd, static_cast<std::int64_t>(bytes.size()));
+    const MemoryReader memory(asBytes(bytes));
+    EXPECT_EQ(described(delphiStreamOwners(file)), described(delphiStreamOwners(memory)));
+    EXPECT_EQ(described(vbProgramOwners(file)), described(vbProgramOwners(memory)));
+  }
+  EXPECT_EQ(delphiStreamOwners(asBytes(inputs[0])).size(), 6u);
+  EXPECT_EQ(vbProgramOwners(asBytes(inputs[2])).size(), 2u);
+}
+
+}  // namespace
+}  // namespace falcet

@@ -47,6 +47,8 @@ class MessageSink {
   // Shows the result of an export or an import; a window lists the pictures, anything else
   // shows the text.
   virtual void showResult(const ResultReport& result) { (void)show(result.text, kAppTitle, MessageKind::Info); }
+  // Whether showResult lists the pictures: only then are their rows (facts, owners) gathered.
+  [[nodiscard]] virtual bool listsPictures() const { return false; }
 };
 
 }  // namespace falcet

@@ -25,8 +25,9 @@ namespace {
 // One export under way: the picture counter, the log lines and the report.
 class ExportRun {
  public:
-  ExportRun(Session& session, std::string sourcePath, std::optional<FileIdentity> source)
-      : m_session(session), m_sourcePath(std::move(sourcePath)), m_source(source) {}
+  // rows: whether each written picture's row (facts, owner) is gathered for the result.
+  ExportRun(Session& session, std::string sourcePath, std::optional<FileIdentity> source, bool rows)
+      : m_session(session), m_sourcePath(std::move(sourcePath)), m_source(source), m_rowsWanted(rows) {}
 
   // Writes the picture of one match; returns the bytes to skip beyond one (length - 1), or 0
   // when nothing was exported at this position. fetch(start, length) gives the picture's bytes,
@@ -56,6 +57,7 @@ class ExportRun {
     }
     m_log += utf8ToLocale(formatLogLine({m.start, m.length, kind.Name, file})) + "\r\n";
     Push(m_report, {ListValue("  " + file)});
+    if (!m_rowsWanted) return m.length - 1;
     const PictureFacts facts = readPictureFacts(ByteSpan(picture, length));
     ResultRow row;
     row.number = m_session.PictureCounter;
@@ -78,7 +80,7 @@ class ExportRun {
   const std::vector<ResultRow>& rows() const { return m_rows; }
 
   // Names each exported picture's owner, where the source's bytes say it.
-  void nameOwners(ByteSpan source, const std::string& sourcePath) {
+  void nameOwners(const ByteReader& source, const std::string& sourcePath) {
     if (m_rows.empty()) return;
     const Owners owners = readOwners(source, sourcePath);
     for (std::size_t i = 0; i < m_rows.size(); ++i) m_rows[i].owner = owners.of(m_positions[i], m_rows[i].bytes);
@@ -88,6 +90,7 @@ class ExportRun {
   Session& m_session;
   std::string m_sourcePath;
   std::optional<FileIdentity> m_source;  // picture files must not be the source itself
+  bool m_rowsWanted;
   std::string m_log;
   ListValue m_report;
   std::vector<std::string> m_unwritten;
@@ -136,8 +139,6 @@ constexpr std::int64_t kPieceThreshold = 4 << 20;
 constexpr std::size_t kPieceSize = 256 << 10;
 // Kinds that read further than this from a position are scanned with the file whole in memory.
 constexpr std::int64_t kPieceReachLimit = 1 << 20;
-// A source read in pieces is read whole once more for its owners up to this size.
-constexpr std::int64_t kOwnersWholeLimit = 256 << 20;
 
 // Writes the log and shows the report, then the pictures that could not be written. True when
 // nothing went wrong.
@@ -200,7 +201,7 @@ bool ExportPictures(Session& session, std::string& path, MessageSink& sink, Expo
     return false;
   }
 
-  ExportRun run(session, sourcePath, sourceId);
+  ExportRun run(session, sourcePath, sourceId, sink.listsPictures());
   Push(run.report(), {ListValue(texts::kExportLogHeader), ListValue("  " + logPath),
                       ListValue(texts::kExportFilesHeader)});
   const MarkerFilter filter(session.pictureKinds);
@@ -213,16 +214,13 @@ bool ExportPictures(Session& session, std::string& path, MessageSink& sink, Expo
       sink.show(texts::kReadFileError, kAppTitle, MessageKind::Error);
       return false;
     }
-    if (!run.rows().empty() && sourceSize <= kOwnersWholeLimit) {
-      std::vector<unsigned char> whole(static_cast<std::size_t>(sourceSize));
-      if (readAllAt(sourceFd, 0, whole.data(), whole.size())) run.nameOwners(ByteSpan(whole), path);
-    }
+    run.nameOwners(FileReader(sourceFd, sourceSize), path);
   } else {
     const unsigned char* bytes = session.source.SourceBytes.data();
     auto fetch = [bytes](std::int32_t start, std::int32_t) { return bytes + start; };
     scanPictures(bytes, session.source.SourceSize, session.pictureKinds, delphi, filter,
                  [&](const ScanMatch& m) { return run.ExportAt(m, fetch); });
-    run.nameOwners(ByteSpan(bytes, static_cast<std::size_t>(session.source.SourceSize)), path);
+    run.nameOwners(MemoryReader(ByteSpan(bytes, static_cast<std::size_t>(session.source.SourceSize))), path);
   }
   session.PictureCounter = 0;
   return finishExport(run, log, logPath, sink);

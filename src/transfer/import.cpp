@@ -156,7 +156,8 @@ ImportOutcome ImportPictures(Session& session, std::string logName, MessageSink&
   std::string report;
   bool allImported = true;
   std::vector<ResultRow> rows;
-  const Owners owners = readOwners(ByteSpan(bytes), sourceName);
+  const bool listed = sink.listsPictures();
+  const Owners owners = listed ? readOwners(ByteSpan(bytes), sourceName) : Owners();
   for (std::size_t i = 0; i < plan.entries.size(); ++i) {
     const EntryResult& r = plan.entries[i];
     const LogEntry& e = session.LogEntries[i];
@@ -164,6 +165,7 @@ ImportOutcome ImportPictures(Session& session, std::string logName, MessageSink&
     report += verdictText(r.verdict);
     report += "\r\n";
     if (r.verdict != Verdict::Imported) allImported = false;
+    if (!listed) continue;
     ResultRow row;
     row.number = static_cast<std::int32_t>(i + 1);
     row.file = e.PictureFile;

@@ -67,7 +67,7 @@ std::vector<EntryResult> patchExecutable(const std::vector<LogEntry>& entries,
   results.reserve(entries.size());
   std::vector<unsigned char> picture;
   for (const LogEntry& e : entries) {
-    EntryResult r{Verdict::Imported, e.Position, e.RecordedLength};
+    EntryResult r{Verdict::Imported, e.Position, e.RecordedLength, std::nullopt, false};
     if (auto v = precheck(e, kinds, bytes, files)) {
       r.verdict = *v;
     } else if (e.FileLength > e.RecordedLength) {
@@ -103,7 +103,7 @@ ImportPlan rebuildFormFile(const std::vector<LogEntry>& entries, const PictureKi
   const bool dfm = sourceKind == SourceKindValue::DelphiDfm;
 
   for (const LogEntry& e : entries) {
-    EntryResult r{Verdict::Imported, e.Position, e.RecordedLength};
+    EntryResult r{Verdict::Imported, e.Position, e.RecordedLength, std::nullopt, false};
     auto refuse = [&](Verdict v) {
       r.verdict = v;
       plan.entries.push_back(r);

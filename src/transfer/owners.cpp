@@ -10,7 +10,90 @@
 #include "util/ascii.hpp"
 
 namespace falcet {
+
+bool MemoryReader::read(std::int64_t pos, unsigned char* out, std::size_t n) const {
+  if (!fitsIn(m_bytes.size(), pos, n)) return false;
+  if (n) std::memcpy(out, m_bytes.data() + pos, n);
+  return true;
+}
+
+bool FileReader::read(std::int64_t pos, unsigned char* out, std::size_t n) const {
+  return pos >= 0 && static_cast<std::uint64_t>(pos) + n <= static_cast<std::uint64_t>(m_size) &&
+         readAllAt(m_file, pos, out, n);
+}
+
 namespace {
+
+// A reader's bytes at any position: straight from memory, or through a buffer that is refilled
+// where the bytes are wanted.
+class Window {
+ public:
+  explicit Window(const ByteReader& reader) : m_reader(reader), m_size(reader.size()), m_memory(reader.memory()) {}
+
+  [[nodiscard]] std::int64_t size() const { return m_size; }
+
+  // n bytes at pos, valid until the next call; nullptr when they are not all there.
+  const unsigned char* at(std::int64_t pos, std::size_t n) {
+    static const unsigned char kNothing = 0;
+    if (pos < 0 || pos > m_size || n > static_cast<std::uint64_t>(m_size - pos)) return nullptr;
+    if (n == 0) return &kNothing;
+    if (m_memory) return m_memory + pos;
+    if (pos < m_start || static_cast<std::uint64_t>(pos - m_start) + n > m_buffer.size()) {
+      const auto length = static_cast<std::size_t>(std::min<std::int64_t>(std::max(n, kBuffer), m_size - pos));
+      m_buffer.resize(length);
+      if (!m_reader.read(pos, m_buffer.data(), length)) {
+        m_buffer.clear();
+        return nullptr;
+      }
+      m_start = pos;
+    }
+    return m_buffer.data() + (pos - m_start);
+  }
+  std::optional<std::uint8_t> u8(std::int64_t pos) {
+    const unsigned char* p = at(pos, 1);
+    return p ? std::optional<std::uint8_t>(*p) : std::nullopt;
+  }
+  std::optional<std::uint16_t> u16(std::int64_t pos) {
+    const unsigned char* p = at(pos, 2);
+    return p ? std::optional<std::uint16_t>(loadU16le(p)) : std::nullopt;
+  }
+  std::optional<std::uint32_t> u32(std::int64_t pos) {
+    const unsigned char* p = at(pos, 4);
+    return p ? std::optional<std::uint32_t>(loadU32le(p)) : std::nullopt;
+  }
+
+ private:
+  static constexpr std::size_t kBuffer = 64 << 10;
+  const ByteReader& m_reader;
+  std::int64_t m_size;
+  const unsigned char* m_memory;
+  std::vector<unsigned char> m_buffer;
+  std::int64_t m_start = 0;
+};
+
+// Every position of text in the reader's bytes, in rising order.
+std::vector<std::int64_t> findAll(const ByteReader& reader, std::string_view text) {
+  std::vector<std::int64_t> found;
+  const std::int64_t size = reader.size();
+  if (const unsigned char* memory = reader.memory()) {
+    const std::string_view all(reinterpret_cast<const char*>(memory), static_cast<std::size_t>(size));
+    for (std::size_t at = all.find(text); at != std::string_view::npos; at = all.find(text, at + 1))
+      found.push_back(static_cast<std::int64_t>(at));
+    return found;
+  }
+  // Pieces that overlap by the text's length less one, so that no occurrence is cut.
+  constexpr std::int64_t kPiece = 1 << 20;
+  std::vector<unsigned char> piece;
+  for (std::int64_t start = 0; start < size; start += kPiece) {
+    const std::int64_t length = std::min<std::int64_t>(kPiece + static_cast<std::int64_t>(text.size()) - 1, size - start);
+    piece.resize(static_cast<std::size_t>(length));
+    if (!reader.read(start, piece.data(), piece.size())) break;
+    const std::string_view view(reinterpret_cast<const char*>(piece.data()), piece.size());
+    for (std::size_t at = view.find(text); at != std::string_view::npos; at = view.find(text, at + 1))
+      if (static_cast<std::int64_t>(at) < kPiece) found.push_back(start + static_cast<std::int64_t>(at));
+  }
+  return found;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Delphi binary form streams. One object is: an optional flags byte (F0..FF; flag 2 means a
@@ -27,7 +110,7 @@ constexpr int kMaxDepth = 64;  // nesting deeper than any form; guards the stack
 
 class StreamReader {
  public:
-  StreamReader(ByteSpan bytes, std::size_t pos, std::vector<OwnedRange>& out)
+  StreamReader(Window& bytes, std::int64_t pos, std::vector<OwnedRange>& out)
       : m_bytes(bytes), m_pos(pos), m_out(out) {}
 
   bool object(int depth, const std::string& rootClass) {
@@ -67,32 +150,30 @@ class StreamReader {
     return true;
   }
 
-  [[nodiscard]] std::size_t position() const { return m_pos; }
+  [[nodiscard]] std::int64_t position() const { return m_pos; }
 
  private:
-  std::optional<unsigned char> peek() const {
-    if (m_pos >= m_bytes.size()) return std::nullopt;
-    return m_bytes[m_pos];
-  }
+  std::optional<unsigned char> peek() { return m_bytes.u8(m_pos); }
   std::optional<unsigned char> take() {
     auto b = peek();
     if (b) ++m_pos;
     return b;
   }
   bool skip(std::uint64_t n) {
-    if (n > m_bytes.size() - m_pos) return false;
-    m_pos += static_cast<std::size_t>(n);
+    if (n > static_cast<std::uint64_t>(m_bytes.size() - m_pos)) return false;
+    m_pos += static_cast<std::int64_t>(n);
     return true;
   }
   std::optional<std::uint32_t> u32() {
-    auto v = u32le(m_bytes, static_cast<std::int64_t>(m_pos));
+    auto v = m_bytes.u32(m_pos);
     if (v) m_pos += 4;
     return v;
   }
   std::optional<std::string> shortString() {
     const auto n = take();
-    if (!n || *n > m_bytes.size() - m_pos) return std::nullopt;
-    std::string s(reinterpret_cast<const char*>(m_bytes.data() + m_pos), *n);
+    const unsigned char* p = n ? m_bytes.at(m_pos, *n) : nullptr;
+    if (!p) return std::nullopt;
+    std::string s(reinterpret_cast<const char*>(p), *n);
     m_pos += *n;
     return s;
   }
@@ -117,10 +198,9 @@ class StreamReader {
       }
       case kBinary: {
         const auto n = u32();
-        if (!n || *n > m_bytes.size() - m_pos) return false;
-        const auto begin = static_cast<std::int64_t>(m_pos);
-        if (!path.empty()) m_out.push_back({begin, begin + *n, path});
-        m_pos += *n;
+        const std::int64_t begin = m_pos;
+        if (!n || !skip(*n)) return false;
+        if (!path.empty()) m_out.push_back({begin, m_pos, path});
         return true;
       }
       case kSet:
@@ -169,8 +249,8 @@ class StreamReader {
     }
   }
 
-  ByteSpan m_bytes;
-  std::size_t m_pos;
+  Window& m_bytes;
+  std::int64_t m_pos;
   std::vector<OwnedRange>& m_out;
 };
 
@@ -236,24 +316,23 @@ struct Section {
 
 class PeImage {
  public:
-  explicit PeImage(ByteSpan bytes) : m_bytes(bytes) {
-    if (bytes.size() < 0x40 || bytes[0] != 'M' || bytes[1] != 'Z') return;
-    const auto pe = u32le(bytes, 0x3C);
-    if (!pe || u32le(bytes, *pe) != 0x00004550u) return;
-    const auto count = u16le(bytes, *pe + 6);
-    const auto optSize = u16le(bytes, *pe + 20);
-    const auto magic = u16le(bytes, *pe + 24);
+  explicit PeImage(Window& bytes) : m_size(bytes.size()) {
+    if (bytes.u16(0) != 0x5A4Du) return;  // "MZ"
+    const auto pe = bytes.u32(0x3C);
+    if (!pe || bytes.u32(*pe) != 0x00004550u) return;
+    const auto count = bytes.u16(*pe + 6);
+    const auto optSize = bytes.u16(*pe + 20);
+    const auto magic = bytes.u16(*pe + 24);
     if (!count || !optSize || magic != 0x10B) return;  // VB programs are 32-bit images
-    const auto entry = u32le(bytes, *pe + 24 + 16);
-    const auto base = u32le(bytes, *pe + 24 + 28);
+    const auto entry = bytes.u32(*pe + 24 + 16);
+    const auto base = bytes.u32(*pe + 24 + 28);
     if (!entry || !base) return;
     m_entry = *entry;
     m_base = *base;
     const std::int64_t table = std::int64_t{*pe} + 24 + *optSize;
     for (std::uint16_t i = 0; i < *count; ++i) {
       const std::int64_t s = table + 40 * i;
-      const auto vsize = u32le(bytes, s + 8), va = u32le(bytes, s + 12), rsize = u32le(bytes, s + 16),
-                 raw = u32le(bytes, s + 20);
+      const auto vsize = bytes.u32(s + 8), va = bytes.u32(s + 12), rsize = bytes.u32(s + 16), raw = bytes.u32(s + 20);
       if (!vsize || !va || !rsize || !raw) return;
       m_sections.push_back({*va, std::max(*vsize, *rsize), *raw, *rsize});
     }
@@ -270,26 +349,27 @@ class PeImage {
     for (const Section& s : m_sections) {
       if (rva >= s.va && rva - s.va < s.rawSize) {
         const std::int64_t off = std::int64_t{s.raw} + (rva - s.va);
-        if (off < static_cast<std::int64_t>(m_bytes.size())) return off;
+        if (off < m_size) return off;
       }
     }
     return std::nullopt;
   }
 
  private:
-  ByteSpan m_bytes;
+  std::int64_t m_size;
   bool m_valid = false;
   std::uint32_t m_entry = 0, m_base = 0;
   std::vector<Section> m_sections;
 };
 
 // The form's name near the start of its data: u16 length at +0x62, the name, a zero byte.
-std::optional<std::string> vbFormName(ByteSpan bytes, std::int64_t formData, std::int64_t formEnd) {
-  const auto length = u16le(bytes, formData + 0x62);
+std::optional<std::string> vbFormName(Window& bytes, std::int64_t formData, std::int64_t formEnd) {
+  const auto length = bytes.u16(formData + 0x62);
   if (!length || *length == 0 || *length > 40) return std::nullopt;
   const std::int64_t name = formData + 0x64;
-  if (name + *length + 1 > formEnd || bytes[static_cast<std::size_t>(name + *length)] != 0) return std::nullopt;
-  std::string raw(reinterpret_cast<const char*>(bytes.data() + name), *length);
+  const unsigned char* p = bytes.at(name, *length + 1u);
+  if (!p || name + *length + 1 > formEnd || p[*length] != 0) return std::nullopt;
+  std::string raw(reinterpret_cast<const char*>(p), *length);
   for (unsigned char c : raw)
     if (c < 0x80 && !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'))
       return std::nullopt;
@@ -298,24 +378,26 @@ std::optional<std::string> vbFormName(ByteSpan bytes, std::int64_t formData, std
 
 }  // namespace
 
-std::vector<OwnedRange> delphiStreamOwners(ByteSpan bytes) {
+std::vector<OwnedRange> delphiStreamOwners(const ByteReader& reader) {
   std::vector<OwnedRange> out;
-  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  std::size_t at = text.find("TPF0");
-  while (at != std::string_view::npos) {
+  Window bytes(reader);
+  std::int64_t resume = 0;
+  for (const std::int64_t at : findAll(reader, "TPF0")) {
+    if (at < resume) continue;  // inside a stream already read
     std::vector<OwnedRange> found;
-    StreamReader reader(bytes, at + 4, found);
-    const bool whole = reader.object(0, {});
+    StreamReader stream(bytes, at + 4, found);
+    const bool whole = stream.object(0, {});
     // A stream that breaks off still names the properties read before the break.
     out.insert(out.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
-    at = text.find("TPF0", whole ? reader.position() : at + 4);
+    if (whole) resume = stream.position();
   }
   for (OwnedRange& r : out) r.owner = nameText(r.owner);
   return out;
 }
 
 std::vector<OwnedRange> vbCompanionOwners(std::string_view companion, std::string_view blobFileName,
-                                          ByteSpan blob) {
+                                          const ByteReader& blobReader) {
+  Window blob(blobReader);
   struct Found {
     Reference ref;
     std::string owner;
@@ -404,38 +486,37 @@ std::vector<OwnedRange> vbCompanionOwners(std::string_view companion, std::strin
   for (const Found& f : found) {
     if (!ours(f.ref.file)) continue;
     // A blob starts with the size of what follows it.
-    const auto size = u32le(blob, f.ref.offset);
+    const auto size = blob.u32(f.ref.offset);
     if (!size) continue;
-    const std::int64_t end = std::min<std::int64_t>(f.ref.offset + 4 + std::int64_t{*size},
-                                                    static_cast<std::int64_t>(blob.size()));
+    const std::int64_t end = std::min<std::int64_t>(f.ref.offset + 4 + std::int64_t{*size}, blob.size());
     out.push_back({f.ref.offset, end, f.owner});
   }
   return out;
 }
 
-std::vector<OwnedRange> vbProgramOwners(ByteSpan bytes) {
+std::vector<OwnedRange> vbProgramOwners(const ByteReader& reader) {
   std::vector<OwnedRange> out;
+  Window bytes(reader);
   const PeImage pe(bytes);
   if (!pe.valid()) return out;
   // The entry point pushes the header's address: 68 <u32>.
   const auto entry = pe.offsetOf(pe.entryAddress());
-  if (!entry || u8at(bytes, *entry) != 0x68) return out;
-  const auto headerAddress = u32le(bytes, *entry + 1);
+  if (!entry || bytes.u8(*entry) != 0x68) return out;
+  const auto headerAddress = bytes.u32(*entry + 1);
   const auto header = headerAddress ? pe.offsetOf(*headerAddress) : std::nullopt;
-  if (!header || !fitsIn(bytes.size(), *header, 0x50) ||
-      std::memcmp(bytes.data() + *header, "VB5!", 4) != 0)
-    return out;
-  const auto forms = u16le(bytes, *header + 0x44);
-  const auto tableAddress = u32le(bytes, *header + 0x4C);
+  const unsigned char* magic = header ? bytes.at(*header, 0x50) : nullptr;
+  if (!magic || std::memcmp(magic, "VB5!", 4) != 0) return out;
+  const auto forms = bytes.u16(*header + 0x44);
+  const auto tableAddress = bytes.u32(*header + 0x4C);
   const auto table = tableAddress ? pe.offsetOf(*tableAddress) : std::nullopt;
   if (!forms || !table) return out;
   for (std::uint16_t i = 0; i < *forms; ++i) {
     const std::int64_t e = *table + 0x50 * std::int64_t{i};
-    const auto size = u32le(bytes, e + 0x40);
-    const auto address = u32le(bytes, e + 0x48);
+    const auto size = bytes.u32(e + 0x40);
+    const auto address = bytes.u32(e + 0x48);
     const auto data = address ? pe.offsetOf(*address) : std::nullopt;
     if (!size || !data) break;
-    const std::int64_t end = std::min<std::int64_t>(*data + *size, static_cast<std::int64_t>(bytes.size()));
+    const std::int64_t end = std::min<std::int64_t>(*data + *size, bytes.size());
     if (auto name = vbFormName(bytes, *data, end)) out.push_back({*data, end, std::move(*name)});
   }
   return out;
@@ -450,7 +531,7 @@ std::optional<std::string> Owners::of(std::int64_t position, std::int64_t length
   return best->owner;
 }
 
-Owners readOwners(ByteSpan bytes, const std::string& sourcePath) {
+Owners readOwners(const ByteReader& bytes, const std::string& sourcePath) {
   std::vector<OwnedRange> ranges = delphiStreamOwners(bytes);
   std::vector<OwnedRange> vb = vbProgramOwners(bytes);
   ranges.insert(ranges.end(), std::make_move_iterator(vb.begin()), std::make_move_iterator(vb.end()));

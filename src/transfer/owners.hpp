@@ -17,9 +17,44 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_io.hpp"
 #include "util/bytes.hpp"
 
 namespace falcet {
+
+// Random access to a source's bytes: held in memory, or read from an open file as needed (so that
+// a source exported in pieces is never held whole for its owners).
+class ByteReader {
+ public:
+  virtual ~ByteReader() = default;
+  [[nodiscard]] virtual std::int64_t size() const = 0;
+  // All the bytes when they are in memory, else nullptr.
+  [[nodiscard]] virtual const unsigned char* memory() const { return nullptr; }
+  // Copies n bytes at pos into out; false when they cannot all be read.
+  [[nodiscard]] virtual bool read(std::int64_t pos, unsigned char* out, std::size_t n) const = 0;
+};
+
+class MemoryReader : public ByteReader {
+ public:
+  explicit MemoryReader(ByteSpan bytes) : m_bytes(bytes) {}
+  [[nodiscard]] std::int64_t size() const override { return static_cast<std::int64_t>(m_bytes.size()); }
+  [[nodiscard]] const unsigned char* memory() const override { return m_bytes.data(); }
+  [[nodiscard]] bool read(std::int64_t pos, unsigned char* out, std::size_t n) const override;
+
+ private:
+  ByteSpan m_bytes;
+};
+
+class FileReader : public ByteReader {
+ public:
+  FileReader(const FileDescriptor& file, std::int64_t size) : m_file(file), m_size(size) {}
+  [[nodiscard]] std::int64_t size() const override { return m_size; }
+  [[nodiscard]] bool read(std::int64_t pos, unsigned char* out, std::size_t n) const override;
+
+ private:
+  const FileDescriptor& m_file;
+  std::int64_t m_size;
+};
 
 // Bytes [begin, end) of a source that belong to owner (UTF-8).
 struct OwnedRange {
@@ -29,7 +64,10 @@ struct OwnedRange {
 };
 
 // Every binary property value of every Delphi form stream in bytes.
-[[nodiscard]] std::vector<OwnedRange> delphiStreamOwners(ByteSpan bytes);
+[[nodiscard]] std::vector<OwnedRange> delphiStreamOwners(const ByteReader& bytes);
+[[nodiscard]] inline std::vector<OwnedRange> delphiStreamOwners(ByteSpan bytes) {
+  return delphiStreamOwners(MemoryReader(bytes));
+}
 
 // The blobs of a VB blob file named blobFileName (UTF-8; any folder ignored) that companion (the
 // text file, in the locale's character set) refers to. The references naming the file count; a
@@ -37,10 +75,15 @@ struct OwnedRange {
 // those, the references whose name ends the name on disk ("Form1.frx" in "Copy of Form1.frx"),
 // failing those all references when they all name one file.
 [[nodiscard]] std::vector<OwnedRange> vbCompanionOwners(std::string_view companion,
-                                                        std::string_view blobFileName, ByteSpan blob);
+                                                        std::string_view blobFileName, const ByteReader& blob);
+[[nodiscard]] inline std::vector<OwnedRange> vbCompanionOwners(std::string_view companion,
+                                                               std::string_view blobFileName, ByteSpan blob) {
+  return vbCompanionOwners(companion, blobFileName, MemoryReader(blob));
+}
 
 // The forms of a VB5/6 program: each form's data range, owned by the form's name.
-[[nodiscard]] std::vector<OwnedRange> vbProgramOwners(ByteSpan bytes);
+[[nodiscard]] std::vector<OwnedRange> vbProgramOwners(const ByteReader& bytes);
+[[nodiscard]] inline std::vector<OwnedRange> vbProgramOwners(ByteSpan bytes) { return vbProgramOwners(MemoryReader(bytes)); }
 
 class Owners {
  public:
@@ -56,6 +99,9 @@ class Owners {
 
 // Everything the source at sourcePath (UTF-8), whose bytes are given, says of owners: its form
 // streams, its VB form table, and for a VB blob file its companion, read from beside it.
-[[nodiscard]] Owners readOwners(ByteSpan bytes, const std::string& sourcePath);
+[[nodiscard]] Owners readOwners(const ByteReader& bytes, const std::string& sourcePath);
+[[nodiscard]] inline Owners readOwners(ByteSpan bytes, const std::string& sourcePath) {
+  return readOwners(MemoryReader(bytes), sourcePath);
+}
 
 }  // namespace falcet

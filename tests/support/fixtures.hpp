@@ -108,6 +108,7 @@ class RecordingSink : public MessageSink {
     results.push_back(result);
     MessageSink::showResult(result);
   }
+  [[nodiscard]] bool listsPictures() const override { return true; }
   std::vector<Shown> messages;
   std::vector<ResultReport> results;
 };
