@@ -53,6 +53,22 @@ std::wstring lastComponent(const std::wstring& path) {
   return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
+// A count with its digits grouped in threes, as the user's locale writes it (GetNumberFormatEx).
+std::wstring grouped(std::int64_t value) {
+  const std::wstring digits = std::to_wstring(value);
+  NUMBERFMTW format{};
+  wchar_t decimal[8] = L".", thousand[8] = L",";
+  ::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, decimal, 8);
+  ::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_STHOUSAND, thousand, 8);
+  format.Grouping = 3;
+  format.lpDecimalSep = decimal;
+  format.lpThousandSep = thousand;
+  format.NegativeOrder = 1;
+  wchar_t out[64] = {};
+  if (::GetNumberFormatEx(LOCALE_NAME_USER_DEFAULT, 0, digits.c_str(), &format, out, 64) <= 0) return digits;
+  return out;
+}
+
 std::wstring cellText(const ResultRow& r, int column) {
   const std::wstring unknown = wide(texts::result::kUnknown);
   switch (column) {
@@ -61,7 +77,7 @@ std::wstring cellText(const ResultRow& r, int column) {
     case Format: return r.format.empty() ? unknown : wide(r.format);
     case Size:
       return r.width && r.height ? std::to_wstring(*r.width) + L"\u00D7" + std::to_wstring(*r.height) : unknown;
-    case Bytes: return std::to_wstring(r.bytes);
+    case Bytes: return grouped(r.bytes);
     case Owner: return r.owner ? wide(*r.owner) : unknown;
     case Verdict: return wide(r.verdict);
     case Changed: return r.changed ? wide(texts::result::kChanged) : std::wstring();
