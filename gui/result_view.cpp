@@ -82,24 +82,11 @@ ResultView::ResultView(const ResultReport& result, QWidget* parent, Opener open)
   m_report->setLineWrapMode(QPlainTextEdit::NoWrap);
   m_report->setMaximumHeight(fontMetrics().lineSpacing() * 7 + 12);
 
-  std::size_t imported = 0, changed = 0;
-  for (const ResultRow& r : result.rows) {
-    imported += r.imported ? 1 : 0;
-    changed += r.changed ? 1 : 0;
-  }
-  auto* summary = new QLabel(
-      fromUtf8(import ? texts::importSummary(imported, changed, result.rows.size() - imported)
-                      : texts::exportSummary(result.rows.size())) +
-          "  " + fromUtf8(texts::result::kOpenHint),
-      this);
+  auto* summary = new QLabel(fromUtf8(resultSummary(result)) + "  " + fromUtf8(texts::result::kOpenHint), this);
 
   m_table = new QTableWidget(static_cast<int>(result.rows.size()), import ? Changed + 1 : Owner + 1, this);
-  QStringList headers;
-  for (std::string_view h : {texts::result::kColumnPicture, texts::result::kColumnNumber, texts::result::kColumnFile,
-                             texts::result::kColumnFormat, texts::result::kColumnSize, texts::result::kColumnBytes,
-                             texts::result::kColumnOwner, texts::result::kColumnVerdict, texts::result::kColumnChanged})
-    headers << fromUtf8(h);
-  m_table->setHorizontalHeaderLabels(headers.mid(0, m_table->columnCount()));
+  for (int c = 0; c < m_table->columnCount(); ++c)
+    m_table->setHorizontalHeaderItem(c, new QTableWidgetItem(fromUtf8(texts::result::kColumns[c])));
   m_table->verticalHeader()->hide();
   m_table->verticalHeader()->setDefaultSectionSize(kThumbnail + 4);
   m_table->setIconSize(QSize(kThumbnail, kThumbnail));

@@ -19,7 +19,7 @@
 namespace falcet::win {
 namespace {
 
-enum Column { Thumbnail, Number, File, Format, Size, Bytes, Owner, Verdict, Changed, kColumns };
+enum Column { Thumbnail, Number, File, Format, Size, Bytes, Owner, Verdict, Changed, kColumnCount };
 constexpr int kListId = 200;
 constexpr COLORREF kChangedBack = RGB(0xFF, 0xF4, 0xC2);
 constexpr COLORREF kRefusedText = RGB(0xB0, 0x00, 0x20);
@@ -239,13 +239,9 @@ void fillList(View& v) {
   }
   ListView_SetImageList(v.list, v.images, LVSIL_SMALL);
 
-  const std::string_view headers[kColumns] = {
-      texts::result::kColumnPicture, texts::result::kColumnNumber, texts::result::kColumnFile,
-      texts::result::kColumnFormat,  texts::result::kColumnSize,   texts::result::kColumnBytes,
-      texts::result::kColumnOwner,   texts::result::kColumnVerdict, texts::result::kColumnChanged};
-  const int columns = v.import ? kColumns : Owner + 1;
+  const int columns = v.import ? kColumnCount : Owner + 1;
   for (int c = 0; c < columns; ++c) {
-    std::wstring text = wide(headers[c]);
+    std::wstring text = wide(texts::result::kColumns[c]);
     LVCOLUMNW col{};
     col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM | LVCF_FMT;
     col.fmt = c == Number || c == Bytes ? LVCFMT_RIGHT : LVCFMT_LEFT;
@@ -271,7 +267,7 @@ void fillList(View& v) {
   }
   // Each column as wide as its widest text (heading included), the long ones capped.
   for (int c = Number; c < columns; ++c) {
-    std::wstring heading = wide(headers[c]);
+    std::wstring heading = wide(texts::result::kColumns[c]);
     int width = ListView_GetStringWidth(v.list, heading.c_str());
     for (const ResultRow& r : v.result->rows)
       width = std::max(width, ListView_GetStringWidth(v.list, cellText(r, c).c_str()));
@@ -281,8 +277,8 @@ void fillList(View& v) {
   }
   ListView_SetColumnWidth(v.list, Thumbnail, thumb + px(12, v.dpi));
   if (v.import) {  // what became of each picture first, its facts after
-    int order[kColumns] = {Thumbnail, Number, Changed, Verdict, File, Format, Size, Bytes, Owner};
-    ListView_SetColumnOrderArray(v.list, kColumns, order);
+    int order[kColumnCount] = {Thumbnail, Number, Changed, Verdict, File, Format, Size, Bytes, Owner};
+    ListView_SetColumnOrderArray(v.list, kColumnCount, order);
   }
 }
 
@@ -409,15 +405,7 @@ void showResultView(HWND owner, const ResultReport& result) {
                                WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY |
                                    ES_AUTOVSCROLL | ES_AUTOHSCROLL | WS_TABSTOP,
                                0, 0, 0, 0, v.window, nullptr, instance, nullptr);
-  std::size_t imported = 0, changed = 0;
-  for (const ResultRow& r : result.rows) {
-    imported += r.imported ? 1 : 0;
-    changed += r.changed ? 1 : 0;
-  }
-  const std::wstring summary =
-      wide(v.import ? texts::importSummary(imported, changed, result.rows.size() - imported)
-                    : texts::exportSummary(result.rows.size())) +
-      L"  " + wide(texts::result::kOpenHint);
+  const std::wstring summary = wide(resultSummary(result)) + L"  " + wide(texts::result::kOpenHint);
   v.summary = ::CreateWindowExW(0, L"STATIC", summary.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP, 0, 0, 0,
                                 0, v.window, nullptr, instance, nullptr);
   v.list = ::CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",

@@ -61,6 +61,20 @@ bool isDirectory(DWORD attributes) {
 // A file of its own on a disk (not a pipe, a console or a device such as NUL).
 bool onDisk(HANDLE h) { return ::GetFileType(h) == FILE_TYPE_DISK; }
 
+// The handle CreateFileW gave, kept when it is a file on a disk; else nothing, with errno set.
+FileDescriptor diskFile(HANDLE h) {
+  if (h == INVALID_HANDLE_VALUE) {
+    fail();
+    return {};
+  }
+  FileDescriptor fd(h);
+  if (!onDisk(h)) {
+    errno = EINVAL;
+    return {};
+  }
+  return fd;
+}
+
 // A new file with a short random name in folder, opened for writing.
 FileDescriptor makeTemporaryBeside(const std::filesystem::path& folder, std::filesystem::path& name) {
   static std::mt19937_64 random{std::random_device{}()};
@@ -205,18 +219,8 @@ FileDescriptor openRegularForRead(const std::filesystem::path& path) {
     errno = EISDIR;
     return {};
   }
-  HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    fail();
-    return {};
-  }
-  FileDescriptor fd(h);
-  if (!onDisk(h)) {
-    errno = EINVAL;
-    return {};
-  }
-  return fd;
+  return diskFile(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
 OverwriteOpen openForOverwrite(const std::filesystem::path& path, const FileIdentity* avoid) {
@@ -230,17 +234,9 @@ OverwriteOpen openForOverwrite(const std::filesystem::path& path, const FileIden
     return {};
   }
   // No truncation: nothing changes until the file is known to be a file of its own.
-  HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    fail();
-    return {};
-  }
-  FileDescriptor fd(h);
-  if (!onDisk(h)) {
-    errno = EINVAL;
-    return {};
-  }
+  FileDescriptor fd = diskFile(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!fd.valid()) return {};
   const auto id = identityOf(fd);
   if (!id) return {};
   if (avoid && *avoid == *id) {

@@ -39,6 +39,18 @@ struct ResultReport {
   std::vector<ResultRow> rows;
 };
 
+// The line above a result view's list: how many pictures, and for an import how many went in,
+// changed and were refused.
+[[nodiscard]] inline std::string resultSummary(const ResultReport& result) {
+  if (result.operation == ResultReport::Operation::Export) return texts::exportSummary(result.rows.size());
+  std::size_t imported = 0, changed = 0;
+  for (const ResultRow& r : result.rows) {
+    imported += r.imported ? 1 : 0;
+    changed += r.changed ? 1 : 0;
+  }
+  return texts::importSummary(imported, changed, result.rows.size() - imported);
+}
+
 class MessageSink {
  public:
   virtual ~MessageSink() = default;

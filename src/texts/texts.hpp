@@ -76,15 +76,9 @@ inline constexpr std::string_view kLogFilter = "記錄檔(*.log)|*.log|全部檔
 namespace result {
 inline constexpr std::string_view kExportTitle = "匯出結果 - Falcet";
 inline constexpr std::string_view kImportTitle = "匯入結果 - Falcet";
-inline constexpr std::string_view kColumnPicture = "圖像";
-inline constexpr std::string_view kColumnNumber = "序號";
-inline constexpr std::string_view kColumnFile = "檔名";
-inline constexpr std::string_view kColumnFormat = "格式";
-inline constexpr std::string_view kColumnSize = "寬×高";
-inline constexpr std::string_view kColumnBytes = "位元組";
-inline constexpr std::string_view kColumnOwner = "擁有者";
-inline constexpr std::string_view kColumnVerdict = "結果";
-inline constexpr std::string_view kColumnChanged = "變更";
+// The list's column headings, in the order of the columns: thumbnail, number, file, format,
+// width × height, bytes, owner; after an import also verdict and changed.
+inline constexpr std::string_view kColumns[9] = {"圖像", "序號", "檔名", "格式", "寬×高", "位元組", "擁有者", "結果", "變更"};
 inline constexpr std::string_view kChanged = "已變更";
 inline constexpr std::string_view kUnknown = "-";
 inline constexpr std::string_view kOpenHint = "按兩下一列，以預設程式開啟該圖像檔案。";

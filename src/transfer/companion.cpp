@@ -15,12 +15,6 @@ struct BlobExtension {
 constexpr BlobExtension kBlobExtensions[] = {
     {".frx", "frm"}, {".ctx", "ctl"}, {".dsx", "dsr"}, {".pgx", "pag"}, {".dox", "dob"}};
 
-// The last component of a name as a project writes it (either slash).
-std::string_view lastComponent(std::string_view name) {
-  const std::size_t slash = name.find_last_of("/\\");
-  return slash == std::string_view::npos ? name : name.substr(slash + 1);
-}
-
 std::string upperHex(std::int64_t value) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%04llX", static_cast<unsigned long long>(value));
@@ -47,19 +41,16 @@ std::string companionExtension(std::string_view blobName) {
   return {};
 }
 
-// The references' grammar: '"' name '"' ':' hexdigit+ , the name on one line. A '"' byte is
-// never the second byte of a double-byte character in the character sets VB used (Big5, GBK,
-// Shift-JIS all start their second bytes at 0x40), so the bytes can be read as they are.
-CompanionRewrite rewriteCompanion(std::string_view text, std::string_view blobFileName,
-                                  const std::vector<SizeChange>& changes) {
-  CompanionRewrite r;
-  r.text.reserve(text.size());
-  const std::string_view wanted = lastComponent(blobFileName);
-  std::size_t copied = 0;
-  std::size_t open = text.find('"');
+std::string_view lastNameComponent(std::string_view name) {
+  const std::size_t slash = name.find_last_of("/\\");
+  return slash == std::string_view::npos ? name : name.substr(slash + 1);
+}
+
+std::optional<CompanionReference> findReference(std::string_view text, std::size_t from) {
+  std::size_t open = text.find('"', from);
   while (open != std::string_view::npos) {
     const std::size_t close = text.find_first_of("\"\r\n", open + 1);
-    if (close == std::string_view::npos) break;
+    if (close == std::string_view::npos) return std::nullopt;
     if (text[close] != '"') {
       open = text.find('"', close);
       continue;
@@ -68,24 +59,36 @@ CompanionRewrite rewriteCompanion(std::string_view text, std::string_view blobFi
     if (digits < text.size() && text[digits] == ':') ++digits;
     std::size_t end = digits;
     while (end < text.size() && hexDigitValue(text[end]) >= 0) ++end;
-    const std::string name = localeToUtf8(text.substr(open + 1, close - open - 1));
-    if (digits == close + 2 && end > digits && end - digits <= 8 &&
-        equalsIgnoreCaseAscii(lastComponent(name), wanted)) {
-      ++r.references;
-      std::int64_t offset = 0;
-      for (std::size_t i = digits; i < end; ++i) offset = offset * 16 + hexDigitValue(text[i]);
-      const auto moved = mapOffset(changes, offset);
-      if (!moved) ++r.unmapped;
-      if (moved && *moved != offset) {
-        ++r.moved;
-        r.text.append(text.substr(copied, digits - copied));
-        r.text += upperHex(*moved);
-        copied = end;
-      }
-      open = text.find('"', end);
-      continue;
+    if (digits == close + 2 && end > digits && end - digits <= 8) {
+      CompanionReference r;
+      r.file = std::string(lastNameComponent(localeToUtf8(text.substr(open + 1, close - open - 1))));
+      for (std::size_t i = digits; i < end; ++i) r.offset = r.offset * 16 + hexDigitValue(text[i]);
+      r.digitsBegin = digits;
+      r.digitsEnd = end;
+      return r;
     }
     open = text.find('"', close + 1);
+  }
+  return std::nullopt;
+}
+
+CompanionRewrite rewriteCompanion(std::string_view text, std::string_view blobFileName,
+                                  const std::vector<SizeChange>& changes) {
+  CompanionRewrite r;
+  r.text.reserve(text.size());
+  const std::string_view wanted = lastNameComponent(blobFileName);
+  std::size_t copied = 0;
+  for (auto ref = findReference(text, 0); ref; ref = findReference(text, ref->digitsEnd)) {
+    if (!equalsIgnoreCaseAscii(ref->file, wanted)) continue;
+    ++r.references;
+    const auto moved = mapOffset(changes, ref->offset);
+    if (!moved) ++r.unmapped;
+    if (moved && *moved != ref->offset) {
+      ++r.moved;
+      r.text.append(text.substr(copied, ref->digitsBegin - copied));
+      r.text += upperHex(*moved);
+      copied = ref->digitsEnd;
+    }
   }
   r.text.append(text.substr(copied));
   return r;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 
 #include "platform/codepage.hpp"
 #include "platform/file_io.hpp"
@@ -272,36 +271,12 @@ std::string_view firstWord(std::string_view s) {
   return end == std::string_view::npos ? s : s.substr(0, end);
 }
 
-std::string_view lastComponent(std::string_view name) {
-  const std::size_t slash = name.find_last_of("/\\");
-  return slash == std::string_view::npos ? name : name.substr(slash + 1);
-}
-
-struct Reference {
-  std::string file;  // UTF-8, last component
-  std::int64_t offset = 0;
-};
-
-// A property line's reference: ... = $"Form1.frx":0A1C
-std::optional<Reference> referenceIn(std::string_view line) {
-  const std::size_t open = line.find('"');
-  if (open == std::string_view::npos) return std::nullopt;
-  const std::size_t close = line.find('"', open + 1);
-  if (close == std::string_view::npos || close + 2 >= line.size() || line[close + 1] != ':') return std::nullopt;
-  std::size_t end = close + 2;
-  std::int64_t offset = 0;
-  while (end < line.size() && hexDigitValue(line[end]) >= 0 && end - close - 2 < 8)
-    offset = offset * 16 + hexDigitValue(line[end++]);
-  if (end == close + 2) return std::nullopt;
-  return Reference{std::string(lastComponent(localeToUtf8(line.substr(open + 1, close - open - 1)))), offset};
-}
-
 struct Frame {
   bool control = true;
   std::string name;
   std::string index;  // a control array member's Index
   struct Pending {
-    Reference ref;
+    CompanionReference ref;
     std::string property;  // the property path below the control
   };
   std::vector<Pending> pending;
@@ -399,7 +374,7 @@ std::vector<OwnedRange> vbCompanionOwners(std::string_view companion, std::strin
                                           const ByteReader& blobReader) {
   Window blob(blobReader);
   struct Found {
-    Reference ref;
+    CompanionReference ref;
     std::string owner;
   };
   std::vector<Found> found;
@@ -458,7 +433,7 @@ std::vector<OwnedRange> vbCompanionOwners(std::string_view companion, std::strin
       control->index = std::string(trimmed(line.substr(eq + 1)));
       continue;
     }
-    const auto ref = referenceIn(line.substr(eq + 1));
+    const auto ref = findReference(line.substr(eq + 1), 0);
     if (!ref) continue;
     std::string path;
     for (auto it = stack.begin() + (control - stack.data()) + 1; it != stack.end(); ++it) path += it->name + ".";
@@ -471,17 +446,17 @@ std::vector<OwnedRange> vbCompanionOwners(std::string_view companion, std::strin
 
   // Which references are this file's: those naming it; else those naming a file whose name ends
   // the name on disk ("Copy of Form1.frx"); else all, when they all name one file.
-  const std::string_view wanted = lastComponent(blobFileName);
+  const std::string_view wanted = lastNameComponent(blobFileName);
   auto anyRef = [&](auto&& pred) { return std::any_of(found.begin(), found.end(), [&](const Found& f) { return pred(f.ref.file); }); };
   auto sameName = [&](const std::string& file) { return equalsIgnoreCaseAscii(file, wanted); };
   auto endsName = [&](const std::string& file) { return !file.empty() && endsWithIgnoreCaseAscii(wanted, file); };
+  const bool named = anyRef(sameName);
+  const bool nameEnds = !named && anyRef(endsName);
   const bool oneFile = !found.empty() && !anyRef([&](const std::string& file) {
     return !equalsIgnoreCaseAscii(file, found.front().ref.file);
   });
-  std::function<bool(const std::string&)> ours = [](const std::string&) { return true; };
-  if (anyRef(sameName)) ours = sameName;
-  else if (anyRef(endsName)) ours = endsName;
-  else if (!oneFile) return {};
+  if (!named && !nameEnds && !oneFile) return {};
+  auto ours = [&](const std::string& file) { return named ? sameName(file) : nameEnds ? endsName(file) : true; };
   std::vector<OwnedRange> out;
   for (const Found& f : found) {
     if (!ours(f.ref.file)) continue;
