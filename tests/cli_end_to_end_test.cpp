@@ -62,6 +62,7 @@ CliResult runCli(const std::string& args) {
   return r;
 }
 
+// The log's lines, each picture file as a path (the log names them beside itself).
 std::vector<LogLine> readLog(const std::string& logName) {
   std::vector<LogLine> lines;
   const std::string text = readFile(logName);
@@ -69,10 +70,15 @@ std::vector<LogLine> readLog(const std::string& logName) {
     if (line.empty()) continue;
     auto parsed = parseLogLine(line);
     EXPECT_TRUE(parsed) << line;
-    if (parsed) lines.push_back(*parsed);
+    if (!parsed) continue;
+    parsed->pictureFile = (fs::path(logName).parent_path() / parsed->pictureFile).string();
+    lines.push_back(*parsed);
   }
   return lines;
 }
+
+// A picture file's name as the log and the report give it.
+std::string leaf(const std::string& path) { return fs::path(path).filename().string(); }
 
 bool contains(const std::string& text, std::string_view part) {
   return text.find(part) != std::string::npos;
@@ -148,8 +154,8 @@ TEST(CliImport, ExecutableTakesASmallerPictureZeroFilledAndRefusesALargerOne) {
 
   CliResult imp = runCli("import --kind vb-exe " + shellQuoted(source + ".pic.log"));
   EXPECT_EQ(imp.status, 3) << "some picture was not imported";
-  EXPECT_TRUE(contains(imp.out, log[2].pictureFile + std::string(texts::kVerdictTooLarge)));
-  EXPECT_TRUE(contains(imp.out, log[1].pictureFile + std::string(texts::kVerdictImported)));
+  EXPECT_TRUE(contains(imp.out, leaf(log[2].pictureFile) + std::string(texts::kVerdictTooLarge)));
+  EXPECT_TRUE(contains(imp.out, leaf(log[1].pictureFile) + std::string(texts::kVerdictImported)));
 
   const std::string now = readFile(source);
   ASSERT_EQ(now.size(), original.size());
@@ -254,7 +260,7 @@ TEST_F(CliFaults, PictureFileReplacedByAFolder) {
   fs::create_directory(m_log[2].pictureFile);
   CliResult r = import();
   EXPECT_EQ(r.status, 3);
-  EXPECT_TRUE(contains(r.out, m_log[2].pictureFile + std::string(texts::kVerdictUnreadable))) << r.out;
+  EXPECT_TRUE(contains(r.out, leaf(m_log[2].pictureFile) + std::string(texts::kVerdictUnreadable))) << r.out;
   EXPECT_EQ(readFile(m_source), m_original) << "the other pictures go back unchanged";
   EXPECT_EQ(readFile(m_source + ".bak"), m_original);
 }
@@ -264,8 +270,8 @@ TEST_F(CliFaults, SourceShorterThanTheLogsRanges) {
   writeFile(m_source, shorter);
   CliResult r = import();
   EXPECT_EQ(r.status, 3);
-  EXPECT_TRUE(contains(r.out, m_log[2].pictureFile + std::string(texts::kVerdictOutOfRange))) << r.out;
-  EXPECT_TRUE(contains(r.out, m_log[3].pictureFile + std::string(texts::kVerdictOutOfRange))) << r.out;
+  EXPECT_TRUE(contains(r.out, leaf(m_log[2].pictureFile) + std::string(texts::kVerdictOutOfRange))) << r.out;
+  EXPECT_TRUE(contains(r.out, leaf(m_log[3].pictureFile) + std::string(texts::kVerdictOutOfRange))) << r.out;
   EXPECT_EQ(readFile(m_source), shorter) << "the pictures in range go back unchanged";
   EXPECT_EQ(readFile(m_source + ".bak"), shorter);
 }

@@ -26,6 +26,30 @@ head -c 100 /dev/zero >> "$work/form.bin.004.gif"
 "$cli" import "$work/form.bin.pic.log" > /dev/null
 [ $(( $(stat -c %s "$work/form.bin") - $(stat -c %s "$work/original.bin") )) -eq 100 ]
 
+# The log names each picture beside it, so any folder works: a path with folders typed from the
+# parent, from inside and from elsewhere; a folder copied with its log imports its own pictures.
+mkdir -p "$work/sub/dir" "$work/elsewhere"
+for from in "$work" "$work/sub/dir" "$work/elsewhere"; do
+  rm -f "$work"/sub/dir/f.bin*
+  "$make_fixture" "$work/sub/dir/f.bin"
+  rel=$(realpath --relative-to="$from" "$work/sub/dir/f.bin")
+  (cd "$from" && "$cli" export "$rel" > /dev/null && "$cli" import "$rel.pic.log" > "$work/import.out")
+  grep -q '匯入完成！' "$work/import.out"
+  if grep -v '圖像成功匯入！' "$work/import.out" | grep -q 'f.bin.0'; then cat "$work/import.out"; exit 1; fi
+  cut -d: -f4 "$work/sub/dir/f.bin.pic.log" | tr -d '\r' | grep -q / && { echo "log names a folder"; exit 1; }
+  cmp "$work/sub/dir/f.bin" "$work/original.bin"
+done
+cp -r "$work/sub/dir" "$work/copy"
+head -c 7 /dev/zero >> "$work/copy/f.bin.004.gif"
+(cd "$work/elsewhere" && "$cli" import ../copy/f.bin.pic.log > /dev/null)
+[ $(( $(stat -c %s "$work/copy/f.bin") - $(stat -c %s "$work/sub/dir/f.bin") )) -eq 7 ]
+# A log of an earlier version names the pictures as the source path was typed: still found from
+# the folder it was made in.
+sed 's|:f\.bin\.|:sub/dir/f.bin.|' "$work/sub/dir/f.bin.pic.log" > "$work/old.log"
+mv "$work/old.log" "$work/sub/dir/f.bin.pic.log"
+(cd "$work" && "$cli" import sub/dir/f.bin.pic.log > "$work/import.out")
+grep -q 'sub/dir/f.bin.002.ico  圖像成功匯入！' "$work/import.out"
+
 # Failures exit non-zero with the message on stderr.
 if "$cli" export "$work/missing.bin" 2> "$work/err"; then exit 1; fi
 grep -q '讀檔案錯誤！' "$work/err"

@@ -90,7 +90,7 @@ struct CompanionImport : ::testing::Test {
     std::string path = blob;
     ASSERT_TRUE(ExportPictures(session, path, sink));
     ASSERT_TRUE(ReadLog(session, blob + ".pic.log", sink));
-    for (const LogEntry& e : session.LogEntries) pictureFiles.push_back(e.PictureFile);
+    for (const LogEntry& e : session.LogEntries) pictureFiles.push_back(e.PicturePath);
     ASSERT_EQ(pictureFiles.size(), images.size());
     sink.messages.clear();
   }

@@ -46,8 +46,7 @@ TEST_F(ExportFixture, WritesPicturesLogAndReport) {
   ASSERT_TRUE(run(source));
   EXPECT_EQ(readFile(source + ".001.dat"), "abc");
   EXPECT_EQ(readFile(source + ".002.dat"), "de");
-  EXPECT_EQ(readFile(source + ".pic.log"), "9:3:Pic:" + source + ".001.dat\r\n" + "21:2:Pic:" + source +
-                                               ".002.dat\r\n");
+  EXPECT_EQ(readFile(source + ".pic.log"), "9:3:Pic:prog.bin.001.dat\r\n21:2:Pic:prog.bin.002.dat\r\n");
   ASSERT_EQ(sink.messages.size(), 1u);
   EXPECT_EQ(sink.messages[0].text, "記錄檔：\r\n  " + source + ".pic.log\r\n窗體匯出檔：\r\n  " + source +
                                        ".001.dat\r\n  " + source + ".002.dat\r\n匯出完畢！");
@@ -96,7 +95,7 @@ TEST_F(ExportFixture, PictureOutsideTheBufferYieldsNothing) {
   session.pictureKinds[0].BinFileLenPos = 23;
   writeFile(source, std::string(30, '.') + "PIC" + u32le(2) + "ab..");
   ASSERT_TRUE(run(source));
-  EXPECT_EQ(readFile(source + ".pic.log"), "10:2:Pic:" + source + ".001.dat\r\n");
+  EXPECT_EQ(readFile(source + ".pic.log"), "10:2:Pic:prog.bin.001.dat\r\n");
   writeFile(source, "PIC" + u32le(2) + "ab..");  // start at -20: nothing, no out-of-bounds read
   ASSERT_TRUE(run(source));
   EXPECT_EQ(readFile(source + ".pic.log"), "");
@@ -122,7 +121,7 @@ TEST_F(ExportFixture, UnwritablePictureFileIsReportedAndLeftOutOfTheLog) {
   std::filesystem::create_directory(source + ".001.dat");  // a folder where the file should go
   EXPECT_FALSE(run(source));
   EXPECT_EQ(readFile(source + ".002.dat"), "de");
-  EXPECT_EQ(readFile(source + ".pic.log"), "17:2:Pic:" + source + ".002.dat\r\n");
+  EXPECT_EQ(readFile(source + ".pic.log"), "17:2:Pic:prog.bin.002.dat\r\n");
   ASSERT_EQ(sink.messages.size(), 2u);
   EXPECT_NE(sink.messages[0].text.find("匯出完畢！"), std::string::npos);
   EXPECT_EQ(sink.messages[1].kind, MessageKind::Error);
@@ -293,9 +292,9 @@ TEST_F(ExportFixture, ShippedKindsFindNewerDelphiLayouts) {
     ASSERT_TRUE(run(source));
     const std::string log = readFile(source + ".pic.log");
     EXPECT_EQ(log, std::to_string(content.find(image)) + ":" + std::to_string(image.size()) +
-                       ":Delphi.ImageCollection:" + source + ".001.png\r\n" +
+                       ":Delphi.ImageCollection:prog.bin.001.png\r\n" +
                        std::to_string(content.find(fill)) + ":" + std::to_string(fill.size()) +
-                       ":Delphi.FMX.PathPNG:" + source + ".002.png\r\n")
+                       ":Delphi.FMX.PathPNG:prog.bin.002.png\r\n")
         << kind;
   }
   // Back into a form file with other sizes; exported again, the new pictures are found.
@@ -310,8 +309,8 @@ TEST_F(ExportFixture, ShippedKindsFindNewerDelphiLayouts) {
   ASSERT_TRUE(run(source));
   EXPECT_EQ(readFile(source + ".pic.log"),
             std::to_string(rebuilt.find(bigger)) + ":" + std::to_string(bigger.size()) +
-                ":Delphi.ImageCollection:" + source + ".001.png\r\n" + std::to_string(rebuilt.find(smaller)) +
-                ":" + std::to_string(smaller.size()) + ":Delphi.FMX.PathPNG:" + source + ".002.png\r\n");
+                ":Delphi.ImageCollection:prog.bin.001.png\r\n" + std::to_string(rebuilt.find(smaller)) +
+                ":" + std::to_string(smaller.size()) + ":Delphi.FMX.PathPNG:prog.bin.002.png\r\n");
 }
 
 }  // namespace

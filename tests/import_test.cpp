@@ -50,6 +50,8 @@ struct ImportFixture : ::testing::Test {
   }
   ImportOutcome import() { return ImportPictures(session, source + ".pic.log", sink); }
   std::string picture(int n) { return pictureFileName(source, n, "dat"); }
+  // The name the log and the report give the picture file: beside the log, its name alone.
+  std::string leaf(int n) { return std::filesystem::path(picture(n)).filename().string(); }
 };
 
 const std::string kTwoPictures = "head" + std::string("PIC") + u32le(4) + "abcd" + "mid" + "PIC" + u32le(3) + "xyz" + "tail";
@@ -72,7 +74,7 @@ TEST_F(ImportFixture, ExecutablePatchedInPlace) {
   std::string want = kTwoPictures;
   want.replace(11, 4, std::string("AB\0\0", 4));
   EXPECT_EQ(readFile(source), want);
-  EXPECT_EQ(sink.messages.at(0).text, picture(1) + "  圖像成功匯入！\r\n" + picture(2) +
+  EXPECT_EQ(sink.messages.at(0).text, leaf(1) + "  圖像成功匯入！\r\n" + leaf(2) +
                                           "  大於原圖像，此圖像未匯入！\r\n匯入完成！");
 }
 
@@ -144,7 +146,7 @@ TEST_F(ImportFixture, MissingAndUnreadablePictures) {
   std::filesystem::remove(picture(2));
   std::filesystem::create_directory(picture(2));  // measurable, but not a readable file
   EXPECT_EQ(import(), ImportOutcome::Partial);
-  EXPECT_NE(sink.messages.at(0).text.find(picture(2) + "  圖像檔案無法讀取，此圖像未匯入！"), std::string::npos);
+  EXPECT_NE(sink.messages.at(0).text.find(leaf(2) + "  圖像檔案無法讀取，此圖像未匯入！"), std::string::npos);
   EXPECT_EQ(readFile(source), kTwoPictures);
 }
 
@@ -229,7 +231,7 @@ TEST_F(ImportFixture, RebuiltFormFileLogFollowsThePictures) {
   const std::string once = readFile(source);
   EXPECT_EQ(once, "headPIC" + u32le(15) + "GROWN-BY-SEVEN!" + "midPIC" + u32le(1) + "x" + "tail");
   EXPECT_EQ(readFile(source + ".pic.log"),
-            "11:15:Pic:" + picture(1) + "\r\n" + "36:1:Pic:" + picture(2) + "\r\n");
+            "11:15:Pic:" + leaf(1) + "\r\n" + "36:1:Pic:" + leaf(2) + "\r\n");
   sink.messages.clear();
   ASSERT_EQ(import(), ImportOutcome::Done) << sink.messages.at(0).text;
   EXPECT_EQ(readFile(source), once);
@@ -277,9 +279,9 @@ TEST_F(ImportFixture, PictureFilesAreCheckedBeforeTheyGoIn) {
   ASSERT_TRUE(ReadLog(session, source + ".pic.log", sink));
   const std::vector<LogEntry> e = session.LogEntries;
   ASSERT_EQ(e.size(), 3u);
-  writeFile(e[0].PictureFile, testing::pngImage(4));
-  writeFile(e[1].PictureFile, testing::jpegImage(80, 2).substr(0, 60));
-  writeFile(e[2].PictureFile, testing::gifImage(5));
+  writeFile(e[0].PicturePath, testing::pngImage(4));
+  writeFile(e[1].PicturePath, testing::jpegImage(80, 2).substr(0, 60));
+  writeFile(e[2].PicturePath, testing::gifImage(5));
   sink.messages.clear();
   EXPECT_EQ(import(), ImportOutcome::Partial);
   EXPECT_EQ(sink.messages.at(0).text, e[0].PictureFile + "  格式不符，此圖像未匯入！\r\n" + e[1].PictureFile +
@@ -391,7 +393,7 @@ TEST_F(ImportFixture, ResultRowsGiveVerdictsAndChangedPictures) {
   EXPECT_TRUE(r.rows[0].imported);
   EXPECT_TRUE(r.rows[0].changed);
   EXPECT_EQ(r.rows[0].verdict, "圖像成功匯入！");
-  EXPECT_EQ(r.rows[0].file, picture(1));
+  EXPECT_EQ(r.rows[0].file, leaf(1));
   EXPECT_EQ(r.rows[0].bytes, 4);
   EXPECT_TRUE(r.rows[1].imported);
   EXPECT_FALSE(r.rows[1].changed);

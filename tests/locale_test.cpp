@@ -9,6 +9,9 @@
 #include "platform/codepage.hpp"
 #include "settings/ini_file.hpp"
 #include "support/fixtures.hpp"
+#include "transfer/export.hpp"
+#include "transfer/import.hpp"
+#include "transfer/log_line.hpp"
 #include "transfer/picture_kind.hpp"
 #include "transfer/source.hpp"
 
@@ -76,6 +79,35 @@ TEST_P(LocaleParam, LoadsAChineseFileName) {
   Source src;
   ASSERT_TRUE(LoadSource(path, src));
   EXPECT_EQ(src.SourceSize, 2);
+}
+
+// A log is in the locale's set where that spells every name, else UTF-8 behind a byte-order mark:
+// a simplified-Chinese name ("简" has no Big5 form) must not become "?" and be lost.
+TEST_P(LocaleParam, LogOfNamesTheLocaleCannotSpellIsUtf8) {
+  const bool big5 = std::string(GetParam()) != "C.UTF-8";
+  const std::string spelled = "1:2:K:圖像.frx.001.ico", unspelled = "1:2:K:简体.frx.001.ico";
+  EXPECT_EQ(encodeLogText(spelled), big5 ? utf8ToLocale(spelled) : spelled);
+  EXPECT_EQ(encodeLogText(unspelled), big5 ? "\xEF\xBB\xBF" + unspelled : unspelled);
+  for (const auto& text : {spelled, unspelled}) EXPECT_EQ(decodeLogText(encodeLogText(text)), text);
+
+  testing::TempDir dir;
+  const std::string source = (dir.path() / "简体程式.bin").string();
+  testing::writeFile(nativePath(source), "..PIC" + testing::u32le(2) + "ab..");
+  Session session;
+  PictureKind kind;
+  kind.Name = "Pic";
+  kind.FileHandleMark = "PIC";
+  kind.FilePosFix = 7;
+  kind.BinFileLenPos = -4;
+  kind.FileExt = "dat";
+  session.pictureKinds = {kind};
+  session.SourceKind = SourceKindValue::VbBin;
+  testing::RecordingSink sink;
+  std::string path = source;
+  ASSERT_TRUE(ExportPictures(session, path, sink));
+  testing::writeFile(nativePath(source + ".001.dat"), "xy");
+  ASSERT_EQ(ImportPictures(session, source + ".pic.log", sink), ImportOutcome::Done) << sink.messages.back().text;
+  EXPECT_EQ(testing::readFile(nativePath(source)), "..PIC" + testing::u32le(2) + "xy..");
 }
 
 INSTANTIATE_TEST_SUITE_P(Locales, LocaleParam, ::testing::Values("C.UTF-8", "zh_TW.BIG5"),

@@ -129,7 +129,7 @@ TEST_F(Samples, ShippedKindsFindEveryListedPicture) {
     auto& counts = byKind[file.substr(0, file.find('/'))];
     std::set<Picture> found;
     for (const LogEntry& e : entries) {
-      const std::string picture = testing::readFile(e.PictureFile);
+      const std::string picture = testing::readFile(e.PicturePath);
       if (isKnownExtra(file, e)) {
         ++counts[3];
         continue;
@@ -191,8 +191,8 @@ void importAndCheck(const std::string& file, Session& session, const std::vector
                     const std::vector<std::string>& edited, bool exportAgain) {
   std::vector<std::string> pictures;
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    pictures.push_back(edited[i].empty() ? testing::readFile(entries[i].PictureFile) : edited[i]);
-    if (!edited[i].empty()) testing::writeFile(entries[i].PictureFile, edited[i]);
+    pictures.push_back(edited[i].empty() ? testing::readFile(entries[i].PicturePath) : edited[i]);
+    if (!edited[i].empty()) testing::writeFile(entries[i].PicturePath, edited[i]);
   }
   testing::RecordingSink sink;
   ASSERT_EQ(ImportPictures(session, copy + ".pic.log", sink), ImportOutcome::Done) << file;
@@ -269,11 +269,11 @@ TEST_F(Samples, ChangedPicturesGoBackIn) {
     SampleRun run(file);
     std::vector<std::string> edited;
     for (const LogEntry& e : run.entries) {
-      std::string p = testing::readFile(e.PictureFile);
+      std::string p = testing::readFile(e.PicturePath);
       edited.push_back(run.formFile ? p + std::string(16, '\x5A') : p.substr(0, p.size() / 2));
     }
     if (!run.formFile) {
-      for (std::size_t i = 0; i < edited.size(); ++i) testing::writeFile(run.entries[i].PictureFile, edited[i]);
+      for (std::size_t i = 0; i < edited.size(); ++i) testing::writeFile(run.entries[i].PicturePath, edited[i]);
       testing::RecordingSink sink;
       EXPECT_EQ(ImportPictures(run.session, run.copy + ".pic.log", sink), ImportOutcome::Partial) << file;
       for (const LogEntry& e : run.entries)
@@ -345,7 +345,7 @@ TEST_F(Samples, ReencodedPicturesGoBackIn) {
       std::vector<std::string> edited;
       auto& count = counts[fs::path(file).begin()->string()];
       for (const LogEntry& e : run.entries) {
-        edited.push_back(reencode(convert, e.PictureFile, larger));
+        edited.push_back(reencode(convert, e.PicturePath, larger));
         ++count[edited.back().empty() ? 2 : larger ? 1 : 0];
       }
       importAndCheck(file, run.session, run.entries, run.original, run.copy, edited, true);
@@ -430,11 +430,11 @@ TEST_F(Samples, CompanionReferencesFollowChangedPictures) {
     // Old blob start -> the enclosing size field there and the new picture.
     std::map<std::int64_t, std::pair<LenField, std::string>> edited;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-      std::string p = testing::readFile(entries[i].PictureFile);
+      std::string p = testing::readFile(entries[i].PicturePath);
       // Grown by padding, or (every other one, where ImageMagick can) written smaller.
-      std::string smaller = i % 2 && !convert.empty() ? reencode(convert, entries[i].PictureFile, false) : std::string();
+      std::string smaller = i % 2 && !convert.empty() ? reencode(convert, entries[i].PicturePath, false) : std::string();
       p = i % 2 ? (smaller.empty() ? p : smaller) : p + std::string(40 + i, 'g');
-      testing::writeFile(entries[i].PictureFile, p);
+      testing::writeFile(entries[i].PicturePath, p);
       const PictureKind& k = session.pictureKinds[static_cast<std::size_t>(entries[i].KindIndex - 1)];
       for (const LenField& f : k.EnclosingLenFields)
         if (i32le(testing::asBytes(original), entries[i].Position + f.offset) == entries[i].RecordedLength + f.difference)

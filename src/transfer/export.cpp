@@ -55,7 +55,9 @@ class ExportRun {
       m_unwritten.push_back(file);
       return 0;
     }
-    m_log += utf8ToLocale(formatLogLine({m.start, m.length, kind.Name, file})) + "\r\n";
+    // The log names the picture by its file name alone: the pictures lie beside the log, which
+    // finds them from its own folder wherever the folder is moved or copied.
+    m_log += formatLogLine({m.start, m.length, kind.Name, utf8Path(native.filename())}) + "\r\n";
     Push(m_report, {ListValue("  " + file)});
     if (!m_rowsWanted) return m.length - 1;
     const PictureFacts facts = readPictureFacts(ByteSpan(picture, length));
@@ -74,7 +76,7 @@ class ExportRun {
 
   ListValue& report() { return m_report; }
   const ListValue& report() const { return m_report; }
-  const std::string& logText() const { return m_log; }
+  const std::string& logText() const { return m_log; }  // UTF-8
   const std::vector<std::string>& unwritten() const { return m_unwritten; }
   int firstError() const { return m_firstError; }
   const std::vector<ResultRow>& rows() const { return m_rows; }
@@ -144,7 +146,7 @@ constexpr std::int64_t kPieceReachLimit = 1 << 20;
 // nothing went wrong.
 bool finishExport(const ExportRun& run, FileDescriptor& log, const std::string& logPath,
                   MessageSink& sink) {
-  const std::string& text = run.logText();
+  const std::string text = encodeLogText(run.logText());
   if (!writeAll(log, text.data(), text.size()) || !log.close()) {
     const int err = errno;
     sink.show(std::string(texts::kWriteFileError) + "\r\n" + logPath + "\r\n" +

@@ -83,11 +83,10 @@ std::string rebuiltLog(const std::vector<LogEntry>& entries, const ImportPlan& p
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const LogEntry& e = entries[i];
     const EntryResult& r = plan.entries[i];
-    log += utf8ToLocale(formatLogLine({static_cast<std::int32_t>(r.newPosition), r.newLength,
-                                       e.KindName, e.PictureFile})) +
+    log += formatLogLine({static_cast<std::int32_t>(r.newPosition), r.newLength, e.KindName, e.PictureFile}) +
            "\r\n";
   }
-  return log;
+  return encodeLogText(log);
 }
 
 // After the source was written: the companion, then the log. Adds what the user must know to the

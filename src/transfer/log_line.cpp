@@ -1,5 +1,6 @@
 #include "transfer/log_line.hpp"
 
+#include "platform/codepage.hpp"
 #include "util/number.hpp"
 
 namespace falcet {
@@ -25,6 +26,21 @@ std::optional<LogLine> parseLogLine(std::string_view line) {
   const auto length = parseLeadingNumber(fields[1]);
   if (!position || !length) return std::nullopt;
   return LogLine{*position, *length, std::string(fields[2]), std::string(fields[3])};
+}
+
+namespace {
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+}  // namespace
+
+std::string encodeLogText(std::string_view utf8) {
+  std::string local = utf8ToLocale(utf8);
+  if (localeToUtf8(local) == utf8) return local;
+  return std::string(kUtf8Mark) + std::string(utf8);
+}
+
+std::string decodeLogText(std::string_view bytes) {
+  if (bytes.substr(0, kUtf8Mark.size()) == kUtf8Mark) return wellFormedUtf8(bytes.substr(kUtf8Mark.size()));
+  return localeToUtf8(bytes);
 }
 
 }  // namespace falcet

@@ -6,8 +6,9 @@
 // position: offset of the picture's first byte in the source; length: the picture's length in
 // bytes as the source stored it. Both decimal, "-" before a negative value. kind: the kind's name
 // (its settings section). picture file: everything after the third ":" (a path may hold ":").
-// In the file, each line ends with CR LF and the text is in the locale's character set; here
-// text is UTF-8 and the line has no end.
+// In the file, each line ends with CR LF and the text is in the locale's character set, or, where
+// that set cannot spell every name, UTF-8 behind a byte-order mark; here text is UTF-8 and the
+// line has no end.
 
 #include <cstdint>
 #include <optional>
@@ -33,5 +34,12 @@ struct LogLine {
 // them allowed, anything after them ignored, no number reads as 0, fractions rounded half to
 // even). None when a number is outside the signed 32-bit range.
 [[nodiscard]] std::optional<LogLine> parseLogLine(std::string_view line);
+
+// A log's bytes from its UTF-8 text: in the locale's character set when that set spells every
+// character of it, otherwise UTF-8 behind a byte-order mark (so no name becomes "?").
+[[nodiscard]] std::string encodeLogText(std::string_view utf8);
+
+// A log's UTF-8 text from its bytes: UTF-8 after a byte-order mark, the locale's set otherwise.
+[[nodiscard]] std::string decodeLogText(std::string_view bytes);
 
 }  // namespace falcet

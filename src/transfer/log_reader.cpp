@@ -41,10 +41,9 @@ bool ReadLog(Session& session, const std::string& logName, MessageSink& sink) {
   };
   auto bytes = readWholeFile(nativePath(logName));
   if (!bytes) return fail(errno, logName);
-  // A byte-order mark (an editor may add one) is no part of the first line.
-  std::string_view raw = *bytes;
-  if (raw.substr(0, 3) == "\xEF\xBB\xBF") raw.remove_prefix(3);
-  const std::string text = localeToUtf8(raw);
+  // A byte-order mark (export writes one where the locale cannot spell a name, an editor may add
+  // one) is no part of the first line: the text behind it is UTF-8.
+  const std::string text = decodeLogText(*bytes);
   const std::filesystem::path logFolder = nativePath(logName).parent_path();
 
   session.LogEntries.clear();
@@ -64,7 +63,14 @@ bool ReadLog(Session& session, const std::string& logName, MessageSink& sink) {
     }
     e.PictureFile = parsed->pictureFile;
     e.PicturePath = picturePath(logFolder, e.PictureFile);
-    const auto st = fileStatus(nativePath(e.PicturePath));
+    auto st = fileStatus(nativePath(e.PicturePath));
+    if (!st && e.PicturePath != e.PictureFile) {
+      // Earlier versions named the pictures as the source path was typed, from the folder the
+      // export ran in: such a name is still found from the current folder.
+      const int err = errno;
+      if ((st = fileStatus(nativePath(e.PictureFile)))) e.PicturePath = e.PictureFile;
+      else errno = err;
+    }
     if (!st) return fail(errno, e.PictureFile);
     // A FIFO or a device is refused before anything reads it (a folder can be measured; reading
     // it fails later, with its own report line).
