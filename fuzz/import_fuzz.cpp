@@ -25,7 +25,7 @@
 #include "transfer/import_plan.hpp"
 #include "transfer/session.hpp"
 #include "texts/texts.hpp"
-#include "util/bytes.hpp"
+#include "base/bytes.hpp"
 
 using namespace falcet;
 namespace fs = std::filesystem;

@@ -2,8 +2,8 @@
 
 #include <limits>
 
-#include "util/ascii.hpp"
-#include "util/bytes.hpp"
+#include "base/ascii.hpp"
+#include "base/bytes.hpp"
 
 namespace falcet {
 namespace {

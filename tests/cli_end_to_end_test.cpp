@@ -18,8 +18,8 @@
 #include "support/fixtures.hpp"
 #include "texts/texts.hpp"
 #include "transfer/log_line.hpp"
-#include "util/bytes.hpp"
-#include "util/lines.hpp"
+#include "base/bytes.hpp"
+#include "base/lines.hpp"
 
 namespace falcet {
 namespace {

@@ -3,7 +3,7 @@
 # README does not allow for the including file's folder. The table's rows look like
 #   | `src/transfer` | what | settings, util, platform, texts |
 # where the last column names the folders below (a folder may use everything that those may use)
-# and may name single headers such as `util/ascii.hpp`. Usage: layering.sh README SRC_DIR
+# and may name single headers such as `base/ascii.hpp`. Usage: layering.sh README SRC_DIR
 set -euo pipefail
 readme=$1
 src=$2

@@ -1,4 +1,4 @@
-#include "transfer/picture_facts.hpp"
+#include "formats/picture_facts.hpp"
 
 #include <gtest/gtest.h>
 

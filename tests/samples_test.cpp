@@ -21,7 +21,7 @@
 #include "transfer/picture_scan.hpp"
 #include "transfer/picture_list.hpp"
 #include "transfer/companion.hpp"
-#include "util/ascii.hpp"
+#include "base/ascii.hpp"
 
 namespace falcet {
 namespace {

@@ -8,7 +8,7 @@
 #include <iconv.h>
 #include <langinfo.h>
 
-#include "util/ascii.hpp"
+#include "base/ascii.hpp"
 
 namespace falcet {
 namespace {

@@ -4,7 +4,7 @@
 #include "platform/file_io.hpp"
 
 #include "platform/codepage.hpp"
-#include "util/ascii.hpp"
+#include "base/ascii.hpp"
 
 namespace falcet {
 

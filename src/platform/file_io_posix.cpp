@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "util/ascii.hpp"
+#include "base/ascii.hpp"
 
 namespace falcet {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "settings/profile_reader.hpp"
-#include "util/ascii.hpp"
+#include "base/ascii.hpp"
 
 namespace falcet {
 

@@ -28,8 +28,8 @@
 
 #include "platform/codepage.hpp"
 #include "platform/file_io.hpp"
-#include "util/ascii.hpp"
-#include "util/lines.hpp"
+#include "base/ascii.hpp"
+#include "base/lines.hpp"
 
 namespace falcet {
 

@@ -2,8 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/codepage.hpp"
-#include "util/ascii.hpp"
+#include "base/ascii.hpp"
 
 namespace falcet {
 namespace {
@@ -39,37 +38,6 @@ std::string companionExtension(std::string_view blobName) {
   for (const BlobExtension& e : kBlobExtensions)
     if (endsWithIgnoreCaseAscii(blobName, e.blob)) return std::string(e.companion);
   return {};
-}
-
-std::string_view lastNameComponent(std::string_view name) {
-  const std::size_t slash = name.find_last_of("/\\");
-  return slash == std::string_view::npos ? name : name.substr(slash + 1);
-}
-
-std::optional<CompanionReference> findReference(std::string_view text, std::size_t from) {
-  std::size_t open = text.find('"', from);
-  while (open != std::string_view::npos) {
-    const std::size_t close = text.find_first_of("\"\r\n", open + 1);
-    if (close == std::string_view::npos) return std::nullopt;
-    if (text[close] != '"') {
-      open = text.find('"', close);
-      continue;
-    }
-    std::size_t digits = close + 1;
-    if (digits < text.size() && text[digits] == ':') ++digits;
-    std::size_t end = digits;
-    while (end < text.size() && hexDigitValue(text[end]) >= 0) ++end;
-    if (digits == close + 2 && end > digits && end - digits <= 8) {
-      CompanionReference r;
-      r.file = std::string(lastNameComponent(localeToUtf8(text.substr(open + 1, close - open - 1))));
-      for (std::size_t i = digits; i < end; ++i) r.offset = r.offset * 16 + hexDigitValue(text[i]);
-      r.digitsBegin = digits;
-      r.digitsEnd = end;
-      return r;
-    }
-    open = text.find('"', close + 1);
-  }
-  return std::nullopt;
 }
 
 CompanionRewrite rewriteCompanion(std::string_view text, std::string_view blobFileName,

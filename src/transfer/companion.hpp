@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/vb_form_text.hpp"
+
 namespace falcet {
 
 // One picture that changed size in a rebuilt file: its old place and its new length.
@@ -34,23 +36,6 @@ struct SizeChange {
 
 // The companion's extension for a blob file name ("frm" for ".frx", ...), or empty text.
 [[nodiscard]] std::string companionExtension(std::string_view blobName);
-
-// The last component of a name as a project writes it (after either slash).
-[[nodiscard]] std::string_view lastNameComponent(std::string_view name);
-
-// One reference in a companion's text: '"' name '"' ':' and one to eight hex digits, the name on
-// one line.
-struct CompanionReference {
-  std::string file;                  // the name's last component, UTF-8
-  std::int64_t offset = 0;
-  std::size_t digitsBegin = 0;       // where the offset's digits stand in the text
-  std::size_t digitsEnd = 0;
-};
-
-// The first reference in text at or after from, or nullopt. A '"' byte is never the second byte
-// of a double-byte character in the character sets VB used (Big5, GBK, Shift-JIS all start their
-// second bytes at 0x40), so the bytes can be read as they are.
-[[nodiscard]] std::optional<CompanionReference> findReference(std::string_view text, std::size_t from);
 
 struct CompanionRewrite {
   std::string text;             // the companion with its references moved

@@ -9,7 +9,7 @@
 #include "texts/texts.hpp"
 #include "transfer/log_line.hpp"
 #include "transfer/owners.hpp"
-#include "transfer/picture_facts.hpp"
+#include "formats/picture_facts.hpp"
 
 namespace falcet {
 

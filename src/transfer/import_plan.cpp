@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "transfer/picture_facts.hpp"
+#include "formats/delphi_stream.hpp"
+#include "formats/pe_image.hpp"
+#include "formats/picture_facts.hpp"
 
 namespace falcet {
 namespace {
@@ -166,22 +168,11 @@ ImportPlan rebuildFormFile(const std::vector<LogEntry>& entries, const PictureKi
 }
 
 void fixDfmHeader(std::vector<unsigned char>& c, std::int64_t oldSize) {
-  if (c.size() < 3 || c[0] != 0xFF || c[1] != 0x0A || c[2] != 0x00) return;
-  std::size_t i = 3;
-  while (i < c.size() && i < 300 && c[i] != 0) ++i;
-  if (i >= c.size() || c[i] != 0) return;
-  const std::size_t field = i + 3;
-  if (c.size() < field + 8 || c[i + 1] != 0x30 || c[i + 2] != 0x10) return;
-  if (std::memcmp(&c[field + 4], "TPF0", 4) != 0) return;
-  const std::uint32_t old = loadU32le(&c[field]);
+  const auto field = dfmHeaderSizeField(c);
+  if (!field) return;
+  const std::uint32_t old = loadU32le(&c[*field]);
   const std::int64_t delta = static_cast<std::int64_t>(c.size()) - oldSize;
-  storeU32le(&c[field], old + static_cast<std::uint32_t>(delta));
-}
-
-bool isExecutableImage(ByteSpan bytes) {
-  if (bytes.size() < 0x40 || bytes[0] != 'M' || bytes[1] != 'Z') return false;
-  const auto pe = u32le(bytes, 0x3C);
-  return pe && u32le(bytes, *pe) == 0x00004550u;  // "PE\0\0"
+  storeU32le(&c[*field], old + static_cast<std::uint32_t>(delta));
 }
 
 ImportPlan planImport(const Session& session, MutableByteSpan sourceBytes, PictureFiles& files) {

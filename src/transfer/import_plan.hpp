@@ -16,10 +16,11 @@
 #include <vector>
 
 #include "transfer/companion.hpp"
-#include "transfer/picture_facts.hpp"
+#include "formats/pe_image.hpp"
+#include "formats/picture_facts.hpp"
 #include "transfer/picture_kind.hpp"
 #include "transfer/session.hpp"
-#include "util/bytes.hpp"
+#include "base/bytes.hpp"
 
 namespace falcet {
 
@@ -77,9 +78,6 @@ struct ImportPlan {
 // stream size as u32, then "TPF0"). Moves that size by newSize - oldSize, so that a header that
 // was right stays right; content without such a header is left alone.
 void fixDfmHeader(std::vector<unsigned char>& content, std::int64_t oldSize);
-
-// Whether bytes are an executable image: "MZ", and "PE\0\0" at the offset stored at 0x3C.
-[[nodiscard]] bool isExecutableImage(ByteSpan bytes);
 
 // The whole plan for a session whose log and source are loaded.
 [[nodiscard]] ImportPlan planImport(const Session& session, MutableByteSpan sourceBytes,

@@ -7,8 +7,8 @@
 #include "platform/file_io.hpp"
 #include "texts/texts.hpp"
 #include "transfer/log_line.hpp"
-#include "util/ascii.hpp"
-#include "util/lines.hpp"
+#include "base/ascii.hpp"
+#include "base/lines.hpp"
 
 namespace falcet {
 

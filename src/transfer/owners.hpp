@@ -17,44 +17,10 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/file_io.hpp"
-#include "util/bytes.hpp"
+#include "base/bytes.hpp"
+#include "formats/byte_reader.hpp"
 
 namespace falcet {
-
-// Random access to a source's bytes: held in memory, or read from an open file as needed (so that
-// a source exported in pieces is never held whole for its owners).
-class ByteReader {
- public:
-  virtual ~ByteReader() = default;
-  [[nodiscard]] virtual std::int64_t size() const = 0;
-  // All the bytes when they are in memory, else nullptr.
-  [[nodiscard]] virtual const unsigned char* memory() const { return nullptr; }
-  // Copies n bytes at pos into out; false when they cannot all be read.
-  [[nodiscard]] virtual bool read(std::int64_t pos, unsigned char* out, std::size_t n) const = 0;
-};
-
-class MemoryReader : public ByteReader {
- public:
-  explicit MemoryReader(ByteSpan bytes) : m_bytes(bytes) {}
-  [[nodiscard]] std::int64_t size() const override { return static_cast<std::int64_t>(m_bytes.size()); }
-  [[nodiscard]] const unsigned char* memory() const override { return m_bytes.data(); }
-  [[nodiscard]] bool read(std::int64_t pos, unsigned char* out, std::size_t n) const override;
-
- private:
-  ByteSpan m_bytes;
-};
-
-class FileReader : public ByteReader {
- public:
-  FileReader(const FileDescriptor& file, std::int64_t size) : m_file(file), m_size(size) {}
-  [[nodiscard]] std::int64_t size() const override { return m_size; }
-  [[nodiscard]] bool read(std::int64_t pos, unsigned char* out, std::size_t n) const override;
-
- private:
-  const FileDescriptor& m_file;
-  std::int64_t m_size;
-};
 
 // Bytes [begin, end) of a source that belong to owner (UTF-8).
 struct OwnedRange {

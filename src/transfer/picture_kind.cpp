@@ -5,7 +5,7 @@
 
 #include "platform/codepage.hpp"
 #include "texts/texts.hpp"
-#include "util/ascii.hpp"
+#include "base/ascii.hpp"
 #include "util/number.hpp"
 
 namespace falcet {
@@ -132,22 +132,6 @@ std::string describeKindsError(const KindsLoadResult& result,
       return texts::settingsBadKey(file, result.section, result.key);
   }
   return {};
-}
-
-std::string sniffPictureExtension(const unsigned char* d, std::size_t n) {
-  auto starts = [&](const char* sig, std::size_t len) {
-    return n >= len && std::memcmp(d, sig, len) == 0;
-  };
-  if (starts("\x89PNG\r\n\x1A\n", 8)) return "png";
-  if (starts("GIF87a", 6) || starts("GIF89a", 6)) return "gif";
-  if (starts("\xFF\xD8\xFF", 3)) return "jpg";
-  if (starts("BM", 2)) return "bmp";
-  if (starts("\x00\x00\x01\x00", 4)) return "ico";
-  if (starts("\x00\x00\x02\x00", 4)) return "cur";
-  if (starts("\xD7\xCD\xC6\x9A", 4)) return "wmf";
-  if (n >= 44 && starts("\x01\x00\x00\x00", 4) && std::memcmp(d + 40, " EMF", 4) == 0) return "emf";
-  if (starts("\x01\x00\x09\x00", 4) || starts("\x02\x00\x09\x00", 4)) return "wmf";
-  return "bin";
 }
 
 }  // namespace falcet

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/picture_format.hpp"
 #include "settings/ini_file.hpp"
 
 namespace falcet {
@@ -66,9 +67,5 @@ struct KindsLoadResult {
 
 // Hex byte pairs, blanks allowed between pairs. None when malformed.
 [[nodiscard]] std::optional<std::string> parseHexBytes(std::string_view text);
-
-// The extension that a picture's first bytes name: bmp, ico, cur, gif, jpg, png, wmf, emf, or
-// bin when none fits.
-[[nodiscard]] std::string sniffPictureExtension(const unsigned char* data, std::size_t size);
 
 }  // namespace falcet

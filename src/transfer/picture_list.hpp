@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "transfer/picture_facts.hpp"
+#include "formats/picture_facts.hpp"
 #include "transfer/session.hpp"
 
 namespace falcet {

@@ -50,7 +50,7 @@
 #include <map>
 
 #include "transfer/picture_scan_wide.hpp"
-#include "util/bytes.hpp"
+#include "base/bytes.hpp"
 
 namespace falcet {
 namespace {

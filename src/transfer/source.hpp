@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "platform/file_io.hpp"
-#include "util/ascii.hpp"
+#include "base/ascii.hpp"
 
 namespace falcet {
 

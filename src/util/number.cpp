@@ -4,7 +4,7 @@
 #include <limits>
 #include <string>
 
-#include "util/ascii.hpp"
+#include "base/ascii.hpp"
 
 namespace falcet {
 namespace {

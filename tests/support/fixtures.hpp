@@ -12,7 +12,7 @@
 #include "platform/message_sink.hpp"
 #include "transfer/picture_kind.hpp"
 #include "transfer/source_kind.hpp"
-#include "util/bytes.hpp"
+#include "base/bytes.hpp"
 
 namespace falcet {
 // Source kinds print as the command line names them, in test names and failures.
@@ -24,7 +24,7 @@ namespace falcet::testing {
 std::string u32le(std::uint32_t v);
 std::string u16le(std::uint16_t v);
 
-// The bytes of a string, for the readers of util/bytes.hpp.
+// The bytes of a string, for the readers of base/bytes.hpp.
 inline ByteSpan asBytes(const std::string& s) {
   return {reinterpret_cast<const unsigned char*>(s.data()), s.size()};
 }

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "util/bytes.hpp"
+#include "base/bytes.hpp"
 
 namespace falcet {
 

@@ -1,6 +1,6 @@
-#include "transfer/picture_facts.hpp"
+#include "formats/picture_facts.hpp"
 
-#include "transfer/picture_kind.hpp"
+#include "formats/picture_format.hpp"
 
 namespace falcet {
 namespace {
@@ -191,16 +191,19 @@ void emfFacts(ByteSpan b, PictureFacts& f) {
 
 PictureFacts readPictureFacts(ByteSpan b) {
   PictureFacts f;
-  f.format = sniffPictureExtension(b.data(), b.size());
-  if (f.format == "bmp") bmpFacts(b, f);
-  else if (f.format == "ico") iconFacts(b, f, false);
-  else if (f.format == "cur") iconFacts(b, f, true);
-  else if (f.format == "gif") gifFacts(b, f);
-  else if (f.format == "jpg") jpegFacts(b, f);
-  else if (f.format == "png") pngFacts(b, f);
-  else if (f.format == "wmf") wmfFacts(b, f, u32le(b, 0) == 0x9AC6CDD7u);
-  else if (f.format == "emf") emfFacts(b, f);
-  else f.complete = true;  // unknown bytes: nothing to check
+  const PictureFormat format = sniffPictureFormat(b);
+  f.format = std::string(formatName(format));
+  switch (format) {
+    case PictureFormat::Bmp: bmpFacts(b, f); break;
+    case PictureFormat::Ico: iconFacts(b, f, false); break;
+    case PictureFormat::Cur: iconFacts(b, f, true); break;
+    case PictureFormat::Gif: gifFacts(b, f); break;
+    case PictureFormat::Jpg: jpegFacts(b, f); break;
+    case PictureFormat::Png: pngFacts(b, f); break;
+    case PictureFormat::Wmf: wmfFacts(b, f, u32le(b, 0) == 0x9AC6CDD7u); break;
+    case PictureFormat::Emf: emfFacts(b, f); break;
+    case PictureFormat::Bin: f.complete = true; break;  // unknown bytes: nothing to check
+  }
   return f;
 }
 
