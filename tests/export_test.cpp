@@ -10,6 +10,9 @@
 
 #include "support/fixtures.hpp"
 #include "transfer/import.hpp"
+#include "transfer/picture_list.hpp"
+#include "base/lines.hpp"
+#include "transfer/log_line.hpp"
 
 namespace falcet {
 namespace {
@@ -72,6 +75,49 @@ TEST_F(ExportFixture, ScanResumesAtMarkerPositionPlusLength) {
     const std::string log = readFile(source + ".pic.log");
     EXPECT_EQ(static_cast<std::size_t>(std::count(log.begin(), log.end(), '\n')), c.pictures)
         << "second marker at " << c.second << "\n" << log;
+  }
+}
+
+// list shows what export writes: the same numbers (gaps included), places and lengths, through
+// the places where the walk's rule decides (a marker exactly at marker + length of the picture
+// before it, one byte before that, a match whose picture runs past the end, an empty match).
+TEST_F(ExportFixture, ListAgreesWithExport) {
+  const std::string first = "PIC" + u32le(20) + std::string(20, '.');  // marker 0, picture 7 .. 26
+  auto at = [&](std::size_t pos, const std::string& tail) {
+    std::string bytes = first;
+    bytes.resize(pos, '.');
+    return bytes + tail;
+  };
+  const std::string second = "PIC" + u32le(5) + "hello";
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"marker at marker + length", at(20, second + "..")},
+      {"marker one byte before", at(19, second + "..")},
+      {"picture past the end", first + "PIC" + u32le(8) + "abcde"},
+      {"empty match between", first + "PIC" + u32le(0) + second + ".."},
+      {"back to back", second + second + second + ".."},
+  };
+  for (const auto& c : cases) {
+    writeFile(source, c.bytes);
+    ASSERT_TRUE(run(source)) << c.name;
+    std::vector<std::string> exported;
+    const std::string log = readFile(source + ".pic.log");
+    for (std::string_view line : splitLines(log)) {
+      if (line.empty()) continue;
+      const auto l = parseLogLine(line);
+      ASSERT_TRUE(l) << line;
+      exported.push_back(std::to_string(l->position) + ":" + std::to_string(l->length) + ":" + l->pictureFile);
+    }
+    const auto found = ListPictures(session, source);
+    ASSERT_TRUE(found) << c.name;
+    std::vector<std::string> listed;
+    for (const FoundPicture& p : *found)
+      listed.push_back(std::to_string(p.position) + ":" + std::to_string(p.length) + ":" +
+                       std::filesystem::path(pictureFileName(source, p.number, "dat")).filename().string());
+    EXPECT_EQ(listed, exported) << c.name;
+    EXPECT_FALSE(exported.empty()) << c.name;
   }
 }
 

@@ -10,7 +10,6 @@
 namespace falcet {
 namespace {
 
-using testing::exportSkip;
 using testing::literalScan;
 using testing::u32le;
 
@@ -25,9 +24,10 @@ std::vector<Found> fastScan(const std::string& buf, const PictureKinds& kinds, b
   const auto* bytes = reinterpret_cast<const unsigned char*>(buf.data());
   const auto size = static_cast<std::int32_t>(buf.size());
   MarkerFilter filter(kinds);
+  PictureWalk walk(size);
   scanPictures(bytes, size, kinds, delphi, filter, [&](const ScanMatch& m) {
     out.push_back({m.markerPos, m.start, m.length, m.kind});
-    return exportSkip(m, size);
+    return walk.step(m);
   });
   return out;
 }
@@ -36,9 +36,10 @@ std::vector<Found> referenceScan(const std::string& buf, const PictureKinds& kin
   std::vector<Found> out;
   const auto* bytes = reinterpret_cast<const unsigned char*>(buf.data());
   const auto size = static_cast<std::int32_t>(buf.size());
+  PictureWalk walk(size);
   literalScan(bytes, size, kinds, delphi, [&](const ScanMatch& m) {
     out.push_back({m.markerPos, m.start, m.length, m.kind});
-    return exportSkip(m, size);
+    return walk.step(m);
   });
   return out;
 }

@@ -4,12 +4,13 @@
 #include <cstdio>
 #include <vector>
 
+#include "formats/picture_facts.hpp"
 #include "platform/codepage.hpp"
 #include "platform/file_io.hpp"
 #include "texts/texts.hpp"
 #include "transfer/log_line.hpp"
 #include "transfer/owners.hpp"
-#include "formats/picture_facts.hpp"
+#include "transfer/picture_walk.hpp"
 
 namespace falcet {
 
@@ -27,18 +28,26 @@ class ExportRun {
  public:
   // rows: whether each written picture's row (facts, owner) is gathered for the result.
   ExportRun(Session& session, std::string sourcePath, std::optional<FileIdentity> source, bool rows)
-      : m_session(session), m_sourcePath(std::move(sourcePath)), m_source(source), m_rowsWanted(rows) {}
+      : m_session(session), m_walk(session.source.SourceSize), m_sourcePath(std::move(sourcePath)), m_source(source),
+        m_rowsWanted(rows) {}
 
-  // Writes the picture of one match; returns the bytes to skip beyond one (length - 1), or 0
-  // when nothing was exported at this position. fetch(start, length) gives the picture's bytes,
-  // which lie inside the source, or nullptr when they cannot be read.
+  // One match of the scan; returns what the scan skips beyond one byte. fetch(start, length)
+  // gives the picture's bytes, which lie inside the source, or nullptr when they cannot be read.
   template <typename Fetch>
   std::int32_t ExportAt(const ScanMatch& m, Fetch&& fetch) {
+    const std::int32_t skip = m_walk.step(m, [&](const ScanMatch& match, std::int32_t number) {
+      m_session.PictureCounter = number;
+      return Write(match, fetch(match.start, match.length));
+    });
+    m_session.PictureCounter = m_walk.number();
+    return skip;
+  }
+
+  // Writes the picture of one match (nullptr: it could not be read); false when nothing was
+  // exported.
+  bool Write(const ScanMatch& m, const unsigned char* picture) {
+    if (!picture) return false;
     const PictureKind& kind = m_session.pictureKinds[m.kind];
-    ++m_session.PictureCounter;
-    if (!pictureInSource(m, m_session.source.SourceSize)) return 0;
-    const unsigned char* picture = fetch(m.start, m.length);
-    if (!picture) return 0;
     const auto length = static_cast<std::size_t>(m.length);
     std::string ext = kind.FileExt == "*" ? sniffPictureExtension(picture, length) : kind.FileExt;
     std::string file = pictureFileName(m_sourcePath, m_session.PictureCounter, ext);
@@ -53,13 +62,13 @@ class ExportRun {
       if (written == WriteResult::Failed) (void)removeFile(native);
       if (m_unwritten.empty()) m_firstError = err;
       m_unwritten.push_back(file);
-      return 0;
+      return false;
     }
     // The log names the picture by its file name alone: the pictures lie beside the log, which
     // finds them from its own folder wherever the folder is moved or copied.
     m_log += formatLogLine({m.start, m.length, kind.Name, utf8Path(native.filename())}) + "\r\n";
     Push(m_report, {ListValue("  " + file)});
-    if (!m_rowsWanted) return m.length - 1;
+    if (!m_rowsWanted) return true;
     const PictureFacts facts = readPictureFacts(ByteSpan(picture, length));
     ResultRow row;
     row.number = m_session.PictureCounter;
@@ -71,7 +80,7 @@ class ExportRun {
     row.bytes = m.length;
     m_rows.push_back(std::move(row));
     m_positions.push_back(m.start);
-    return m.length - 1;
+    return true;
   }
 
   ListValue& report() { return m_report; }
@@ -90,6 +99,7 @@ class ExportRun {
 
  private:
   Session& m_session;
+  PictureWalk m_walk;
   std::string m_sourcePath;
   std::optional<FileIdentity> m_source;  // picture files must not be the source itself
   bool m_rowsWanted;

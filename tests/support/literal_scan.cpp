@@ -78,9 +78,4 @@ void literalScan(const unsigned char* bytes, std::int32_t size, const PictureKin
   }
 }
 
-std::int32_t exportSkip(const ScanMatch& m, std::int32_t size) {
-  if (m.length <= 0 || m.start < 0 || static_cast<std::int64_t>(m.start) + m.length > size) return 0;
-  return m.length - 1;
-}
-
 }  // namespace falcet::testing

@@ -6,15 +6,12 @@
 #include <functional>
 #include <vector>
 
-#include "transfer/picture_scan.hpp"
+#include "transfer/picture_walk.hpp"
 
 namespace falcet::testing {
 
 // Calls onMatch for each match in scan order; its result is the skip beyond one byte.
 void literalScan(const unsigned char* bytes, std::int32_t size, const PictureKinds& kinds,
                  bool delphiBlockTest, const std::function<std::int32_t(const ScanMatch&)>& onMatch);
-
-// The skip export uses: length - 1 for a picture that lies inside the buffer, else 0.
-std::int32_t exportSkip(const ScanMatch& m, std::int32_t size);
 
 }  // namespace falcet::testing
