@@ -25,7 +25,7 @@ namespace {
 using namespace falcet;
 
 // Prints each message; CR LF line ends become the terminal's.
-class PrintSink : public MessageSink {
+class PrintSink : public ResultSink {
  public:
   int show(std::string_view text, std::string_view title, MessageKind kind) override {
     std::string out;

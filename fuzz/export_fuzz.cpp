@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "fuzz_support.hpp"
-#include "platform/message_sink.hpp"
+#include "transfer/result.hpp"
 #include "transfer/export.hpp"
 #include "transfer/session.hpp"
 
@@ -14,7 +14,7 @@ using namespace falcet;
 
 namespace {
 
-struct QuietSink : MessageSink {
+struct QuietSink : ResultSink {
   int show(std::string_view, std::string_view, MessageKind) override { return kButtonOk; }
 };
 

@@ -19,7 +19,7 @@
 #include <unistd.h>
 
 #include "fuzz_support.hpp"
-#include "platform/message_sink.hpp"
+#include "transfer/result.hpp"
 #include "settings/ini_file.hpp"
 #include "transfer/import.hpp"
 #include "transfer/import_plan.hpp"
@@ -34,7 +34,7 @@ namespace {
 
 PictureKinds g_kinds;
 
-struct ReportSink : MessageSink {
+struct ReportSink : ResultSink {
   std::string report;
   int shown = 0;
   int show(std::string_view text, std::string_view, MessageKind kind) override {

@@ -67,7 +67,7 @@ QFont designFont() {
 
 }  // namespace
 
-主窗體::主窗體(Session& session, const FontFixSettings& fonts, OpenDialog& dialog, MessageSink& sink,
+主窗體::主窗體(Session& session, const FontFixSettings& fonts, OpenDialog& dialog, ResultSink& sink,
              UrlOpener openUrl, QString productName)
     : m_session(session),
       m_fonts(fonts),
@@ -259,7 +259,7 @@ void 主窗體::dropEvent(QDropEvent* event) {
   event->acceptProposedAction();
 }
 
-bool Main(Application& app, const QString& programFolder, MessageSink& sink, FileDialogService& files,
+bool Main(Application& app, const QString& programFolder, ResultSink& sink, FileDialogService& files,
           主窗體::UrlOpener openUrl) {
   IniFile ini(std::filesystem::path(QFile::encodeName(programFolder).toStdString()), "falcet");
   StartupResult r = loadStartupSettings(ini, app.fonts, app.session.pictureKinds);

@@ -25,7 +25,7 @@ class 主窗體 : public QWidget, private FormView {
  public:
   using UrlOpener = std::function<void(const QString&)>;
 
-  主窗體(Session& session, const FontFixSettings& fonts, OpenDialog& dialog, MessageSink& sink,
+  主窗體(Session& session, const FontFixSettings& fonts, OpenDialog& dialog, ResultSink& sink,
          UrlOpener openUrl = {}, QString productName = "Falcet");
 
   // Event handlers; public so that tests can drive them as the form runtime would.
@@ -71,7 +71,7 @@ class 主窗體 : public QWidget, private FormView {
   Session& m_session;
   const FontFixSettings& m_fonts;
   OpenDialog& m_dialog;
-  MessageSink& m_sink;
+  ResultSink& m_sink;
   UrlOpener m_openUrl;
   QString m_productName;
   MainForm m_form;
@@ -94,7 +94,7 @@ struct Application {
   std::unique_ptr<OpenDialog> dialog;
   std::unique_ptr<主窗體> window;
 };
-bool Main(Application& app, const QString& programFolder, MessageSink& sink, FileDialogService& files,
+bool Main(Application& app, const QString& programFolder, ResultSink& sink, FileDialogService& files,
           主窗體::UrlOpener openUrl = {});
 
 }  // namespace falcet

@@ -43,7 +43,7 @@ class ScriptedDialog : public FileDialogService {
   }
 };
 
-class Recorder : public MessageSink {
+class Recorder : public ResultSink {
  public:
   QStringList texts;
   int show(std::string_view text, std::string_view, MessageKind) override {

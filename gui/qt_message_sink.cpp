@@ -20,7 +20,7 @@ int QtMessageSink::show(std::string_view text, std::string_view title, MessageKi
 void QtMessageSink::showResult(const ResultReport& result) {
   // A report without pictures is short: a message box says it.
   if (result.rows.empty()) {
-    MessageSink::showResult(result);
+    ResultSink::showResult(result);
     return;
   }
   ResultView view(result, owner());

@@ -4,11 +4,11 @@
 
 #include <QWidget>
 
-#include "platform/message_sink.hpp"
+#include "transfer/result.hpp"
 
 namespace falcet {
 
-class QtMessageSink : public MessageSink {
+class QtMessageSink : public ResultSink {
  public:
   explicit QtMessageSink(QWidget* owner = nullptr) : m_owner(owner) {}
   int show(std::string_view text, std::string_view title, MessageKind kind) override;

@@ -25,27 +25,31 @@ namespace {
 QString fromUtf8(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 constexpr int kThumbnail = 48;
-constexpr int kSortRole = Qt::UserRole;
 constexpr int kPathRole = Qt::UserRole + 1;
 
-// Sorts by a number where the cell has one (number, size, bytes), else by the text.
+QColor qColor(Rgb c) { return QColor(c.red, c.green, c.blue); }
+
+// Sorts as the result table orders its rows.
 class SortItem : public QTableWidgetItem {
  public:
-  using QTableWidgetItem::QTableWidgetItem;
-  bool operator<(const QTableWidgetItem& other) const override {
-    const QVariant a = data(kSortRole), b = other.data(kSortRole);
-    if (a.isValid() && b.isValid()) return a.toLongLong() < b.toLongLong();
-    if (a.isValid() != b.isValid()) return b.isValid();  // unknown values last
-    return QString::localeAwareCompare(text(), other.text()) < 0;
+  SortItem(const ResultTable& table, std::size_t row, ResultColumn column)
+      : QTableWidgetItem(fromUtf8(table.cellText(row, column))), m_table(table), m_row(row), m_column(column) {
+    setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    if (ResultTable::alignsRight(column)) setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
   }
-};
+  bool operator<(const QTableWidgetItem& other) const override {
+    const auto* o = dynamic_cast<const SortItem*>(&other);
+    if (!o) return QTableWidgetItem::operator<(other);
+    return m_table.compare(m_row, o->m_row, m_column, [](const std::string& a, const std::string& b) {
+      return QString::localeAwareCompare(fromUtf8(a), fromUtf8(b));
+    }) < 0;
+  }
 
-SortItem* cell(const QString& text, std::optional<qint64> sortKey = std::nullopt) {
-  auto* item = new SortItem(text);
-  item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
-  if (sortKey) item->setData(kSortRole, *sortKey);
-  return item;
-}
+ private:
+  const ResultTable& m_table;
+  std::size_t m_row;
+  ResultColumn m_column;
+};
 
 }  // namespace
 
@@ -72,21 +76,21 @@ QIcon pictureThumbnail(const QString& path, int size) {
 }
 
 ResultView::ResultView(const ResultReport& result, QWidget* parent, Opener open)
-    : QDialog(parent), m_open(std::move(open)) {
-  const bool import = result.operation == ResultReport::Operation::Import;
+    : QDialog(parent), m_result(result), m_open(std::move(open)) {
+  const bool import = m_cells.isImport();
   setWindowTitle(fromUtf8(import ? texts::result::kImportTitle : texts::result::kExportTitle));
   setSizeGripEnabled(true);
 
-  m_report = new QPlainTextEdit(fromUtf8(result.text).replace("\r\n", "\n"), this);
+  m_report = new QPlainTextEdit(fromUtf8(m_result.text).replace("\r\n", "\n"), this);
   m_report->setReadOnly(true);
   m_report->setLineWrapMode(QPlainTextEdit::NoWrap);
   m_report->setMaximumHeight(fontMetrics().lineSpacing() * 7 + 12);
 
-  auto* summary = new QLabel(fromUtf8(resultSummary(result)) + "  " + fromUtf8(texts::result::kOpenHint), this);
+  auto* summary = new QLabel(fromUtf8(resultSummary(m_result)) + "  " + fromUtf8(texts::result::kOpenHint), this);
 
-  m_table = new QTableWidget(static_cast<int>(result.rows.size()), import ? Changed + 1 : Owner + 1, this);
+  m_table = new QTableWidget(static_cast<int>(m_cells.rowCount()), m_cells.columnCount(), this);
   for (int c = 0; c < m_table->columnCount(); ++c)
-    m_table->setHorizontalHeaderItem(c, new QTableWidgetItem(fromUtf8(texts::result::kColumns[c])));
+    m_table->setHorizontalHeaderItem(c, new QTableWidgetItem(fromUtf8(ResultTable::heading(static_cast<ResultColumn>(c)))));
   m_table->verticalHeader()->hide();
   m_table->verticalHeader()->setDefaultSectionSize(kThumbnail + 4);
   m_table->setIconSize(QSize(kThumbnail, kThumbnail));
@@ -95,19 +99,19 @@ ResultView::ResultView(const ResultReport& result, QWidget* parent, Opener open)
   m_table->setAlternatingRowColors(true);
   m_table->setWordWrap(false);
   m_table->setTextElideMode(Qt::ElideLeft);  // the ends say most: "…Image1.Picture.Data"
-  for (int i = 0; i < m_table->rowCount(); ++i) fillRow(i, result.rows[static_cast<std::size_t>(i)], import);
+  for (int i = 0; i < m_table->rowCount(); ++i) fillRow(i);
   m_table->setSortingEnabled(true);
   m_table->sortByColumn(Number, Qt::AscendingOrder);
   m_table->resizeColumnsToContents();
   m_table->setColumnWidth(Thumbnail, kThumbnail + 8);
-  for (int c : {File, Owner, Verdict})
-    if (c < m_table->columnCount()) m_table->setColumnWidth(c, std::min(m_table->columnWidth(c), 230));
+  for (int c = 0; c < m_table->columnCount(); ++c)
+    if (ResultTable::widthCapped(static_cast<ResultColumn>(c)))
+      m_table->setColumnWidth(c, std::min(m_table->columnWidth(c), ResultTable::kCappedWidth));
   m_table->horizontalHeader()->setStretchLastSection(true);
-  if (import) {  // what became of each picture first, its facts after
-    QHeaderView* header = m_table->horizontalHeader();
-    header->moveSection(header->visualIndex(Changed), Number + 1);
-    header->moveSection(header->visualIndex(Verdict), Number + 2);
-  }
+  QHeaderView* header = m_table->horizontalHeader();
+  const std::vector<ResultColumn> order = m_cells.displayOrder();
+  for (std::size_t place = 0; place < order.size(); ++place)
+    header->moveSection(header->visualIndex(static_cast<int>(order[place])), static_cast<int>(place));
   connect(m_table, &QTableWidget::cellDoubleClicked, this, [this](int row, int) {
     const QString path = m_table->item(row, File)->data(kPathRole).toString();
     if (m_open) m_open(path);
@@ -124,55 +128,36 @@ ResultView::ResultView(const ResultReport& result, QWidget* parent, Opener open)
   layout->addWidget(m_table, 1);
   layout->addWidget(buttons);
 
-  // As large as the list wants, within an 800 × 600 screen (or the screen it opens on).
-  QSize fit(780, 560);
-  if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen()) {
-    const QRect area = screen->availableGeometry();
-    fit = fit.boundedTo(QSize(area.width() - 20, area.height() - 40));
-  }
+  // As large as the list wants, within an 800 × 600 screen and the screen it opens on.
+  ViewSize area{800, 600};
+  if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
+    area = {screen->availableGeometry().width(), screen->availableGeometry().height()};
   int wanted = 40 + m_table->verticalScrollBar()->sizeHint().width();
   for (int c = 0; c < m_table->columnCount(); ++c) wanted += m_table->columnWidth(c);
-  if (wanted > fit.width()) {  // the owner gives way (its full text is its tool tip)
-    const int excess = wanted - fit.width();
-    m_table->setColumnWidth(Owner, std::max(120, m_table->columnWidth(Owner) - excess));
-  }
-  resize(std::min(std::max(wanted, 520), fit.width()), fit.height());
+  const ViewSize fit = ResultTable::fitSize(wanted, area, 96);
+  // The owner gives way (its full text is its tool tip).
+  m_table->setColumnWidth(Owner, ResultTable::ownerWidth(m_table->columnWidth(Owner), wanted, fit.width, 96));
+  resize(fit.width, fit.height);
 }
 
-void ResultView::fillRow(int row, const ResultRow& r, bool import) {
-  auto* thumb = cell({});
-  thumb->setIcon(pictureThumbnail(fromUtf8(r.path), kThumbnail));
-  m_table->setItem(row, Thumbnail, thumb);
-  m_table->setItem(row, Number, cell(QString::number(r.number), r.number));
+void ResultView::fillRow(int row) {
+  const auto i = static_cast<std::size_t>(row);
+  const ResultRow& r = m_cells.row(i);
+  for (int c = 0; c < m_table->columnCount(); ++c) m_table->setItem(row, c, new SortItem(m_cells, i, static_cast<ResultColumn>(c)));
   const QString path = fromUtf8(r.path);
-  auto* file = cell(QFileInfo(path).fileName());
-  file->setData(kPathRole, path);
-  file->setToolTip(fromUtf8(r.file));
-  m_table->setItem(row, File, file);
-  const QString unknown = fromUtf8(texts::result::kUnknown);
-  m_table->setItem(row, Format, cell(r.format.empty() ? unknown : fromUtf8(r.format)));
-  if (r.width && r.height)
-    m_table->setItem(row, Size, cell(QString("%1×%2").arg(*r.width).arg(*r.height), qint64{*r.width} * *r.height));
-  else
-    m_table->setItem(row, Size, cell(unknown));
-  m_table->setItem(row, Bytes, cell(QLocale().toString(static_cast<qlonglong>(r.bytes)), r.bytes));
-  auto* owner = cell(r.owner ? fromUtf8(*r.owner) : unknown);
-  if (r.owner) owner->setToolTip(fromUtf8(*r.owner));
-  m_table->setItem(row, Owner, owner);
-  if (!import) return;
-  auto* verdict = cell(fromUtf8(r.verdict));
-  if (!r.imported) verdict->setForeground(QColor(0xB0, 0x00, 0x20));
-  m_table->setItem(row, Verdict, verdict);
-  auto* changed = cell(r.changed ? fromUtf8(texts::result::kChanged) : QString(), r.changed ? 1 : 0);
-  if (r.changed) {
-    QFont bold = changed->font();
+  m_table->item(row, Thumbnail)->setIcon(pictureThumbnail(path, kThumbnail));
+  m_table->item(row, File)->setData(kPathRole, path);
+  m_table->item(row, File)->setToolTip(fromUtf8(r.file));
+  m_table->item(row, Bytes)->setText(QLocale().toString(static_cast<qlonglong>(r.bytes)));
+  if (r.owner) m_table->item(row, Owner)->setToolTip(fromUtf8(*r.owner));
+  if (const auto colour = m_cells.foreground(i))
+    for (int c = 0; c < m_table->columnCount(); ++c) m_table->item(row, c)->setForeground(qColor(*colour));
+  if (const auto colour = m_cells.background(i); colour && m_table->columnCount() > Changed) {
+    QFont bold = m_table->item(row, Changed)->font();
     bold.setBold(true);
-    changed->setFont(bold);
-    for (int c = 0; c < m_table->columnCount(); ++c)
-      if (QTableWidgetItem* item = c == Changed ? changed : m_table->item(row, c))
-        item->setBackground(QColor(0xFF, 0xF4, 0xC2));
+    m_table->item(row, Changed)->setFont(bold);
+    for (int c = 0; c < m_table->columnCount(); ++c) m_table->item(row, c)->setBackground(qColor(*colour));
   }
-  m_table->setItem(row, Changed, changed);
 }
 
 }  // namespace falcet

@@ -8,7 +8,8 @@
 #include <QDialog>
 #include <functional>
 
-#include "platform/message_sink.hpp"
+#include "app/result_table.hpp"
+#include "transfer/result.hpp"
 
 class QPlainTextEdit;
 class QTableWidget;
@@ -19,6 +20,7 @@ class ResultView : public QDialog {
  public:
   using Opener = std::function<void(const QString& path)>;
 
+  // The table's columns, numbered as ResultColumn.
   enum Column { Thumbnail, Number, File, Format, Size, Bytes, Owner, Verdict, Changed };
 
   // open: how a picture file is opened (the system's default program when empty).
@@ -28,8 +30,10 @@ class ResultView : public QDialog {
   [[nodiscard]] QPlainTextEdit* report() const { return m_report; }
 
  private:
-  void fillRow(int row, const ResultRow& r, bool import);
+  void fillRow(int row);
 
+  ResultReport m_result;
+  ResultTable m_cells{m_result};
   QPlainTextEdit* m_report = nullptr;
   QTableWidget* m_table = nullptr;
   Opener m_open;

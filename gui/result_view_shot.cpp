@@ -19,7 +19,7 @@
 
 namespace {
 
-class ShotSink : public falcet::MessageSink {
+class ShotSink : public falcet::ResultSink {
  public:
   explicit ShotSink(QString out) : m_out(std::move(out)) {}
   int show(std::string_view text, std::string_view, falcet::MessageKind) override {

@@ -95,7 +95,7 @@ int MessageBoxSink::show(std::string_view text, std::string_view title, MessageK
 }
 
 void MessageBoxSink::showResult(const ResultReport& result) {
-  if (result.rows.empty()) MessageSink::showResult(result);
+  if (result.rows.empty()) ResultSink::showResult(result);
   else showResultView(m_owner, result);
 }
 

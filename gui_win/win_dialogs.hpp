@@ -7,13 +7,13 @@
 #include <string>
 #include <string_view>
 
-#include "platform/message_sink.hpp"
+#include "transfer/result.hpp"
 
 namespace falcet::win {
 
 // Modal boxes with an OK button and no icon (MessageBoxW). A text too long for the screen is shown
 // in a window that scrolls instead (the same text, selectable), so its OK button stays reachable.
-class MessageBoxSink : public MessageSink {
+class MessageBoxSink : public ResultSink {
  public:
   void setOwner(HWND owner) { m_owner = owner; }
   int show(std::string_view text, std::string_view title, MessageKind kind) override;

@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/result_table.hpp"
 #include "texts/texts.hpp"
 #include "win_dialogs.hpp"
 #include "win_dpi.hpp"
@@ -19,10 +20,10 @@
 namespace falcet::win {
 namespace {
 
-enum Column { Thumbnail, Number, File, Format, Size, Bytes, Owner, Verdict, Changed, kColumnCount };
 constexpr int kListId = 200;
-constexpr COLORREF kChangedBack = RGB(0xFF, 0xF4, 0xC2);
-constexpr COLORREF kRefusedText = RGB(0xB0, 0x00, 0x20);
+constexpr int kThumbnailColumn = static_cast<int>(ResultColumn::Thumbnail);
+
+COLORREF colorRef(Rgb c) { return RGB(c.red, c.green, c.blue); }
 
 // Releases a COM interface when it goes out of scope.
 template <typename T>
@@ -37,21 +38,16 @@ struct Com {
 
 struct View {
   const ResultReport* result = nullptr;
-  bool import = false;
+  const ResultTable* table = nullptr;
   UINT dpi = 96;
   HWND window = nullptr, report = nullptr, summary = nullptr, list = nullptr, ok = nullptr;
   HFONT font = nullptr;
   HIMAGELIST images = nullptr;
-  int sortColumn = Number;
+  ResultColumn sortColumn = ResultColumn::Number;
   bool ascending = true;
 };
 
 int px(int logical, UINT dpi) { return ::MulDiv(logical, static_cast<int>(dpi), 96); }
-
-std::wstring lastComponent(const std::wstring& path) {
-  const std::size_t slash = path.find_last_of(L"/\\");
-  return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
 
 // A count with its digits grouped in threes, as the user's locale writes it (GetNumberFormatEx).
 std::wstring grouped(std::int64_t value) {
@@ -69,46 +65,18 @@ std::wstring grouped(std::int64_t value) {
   return out;
 }
 
-std::wstring cellText(const ResultRow& r, int column) {
-  const std::wstring unknown = wide(texts::result::kUnknown);
-  switch (column) {
-    case Number: return std::to_wstring(r.number);
-    case File: return lastComponent(wide(r.path));
-    case Format: return r.format.empty() ? unknown : wide(r.format);
-    case Size:
-      return r.width && r.height ? std::to_wstring(*r.width) + L"\u00D7" + std::to_wstring(*r.height) : unknown;
-    case Bytes: return grouped(r.bytes);
-    case Owner: return r.owner ? wide(*r.owner) : unknown;
-    case Verdict: return wide(r.verdict);
-    case Changed: return r.changed ? wide(texts::result::kChanged) : std::wstring();
-    default: return {};
-  }
-}
-
-// The number a column sorts by, where it has one.
-std::optional<std::int64_t> sortKey(const ResultRow& r, int column) {
-  switch (column) {
-    case Number: return r.number;
-    case Size:
-      if (r.width && r.height) return std::int64_t{*r.width} * *r.height;
-      return std::nullopt;
-    case Bytes: return r.bytes;
-    case Changed: return r.changed ? 1 : 0;
-    default: return std::nullopt;
-  }
+std::wstring cellText(const View& v, std::size_t row, ResultColumn column) {
+  if (column == ResultColumn::Bytes) return grouped(v.table->row(row).bytes);
+  return wide(v.table->cellText(row, column));
 }
 
 int CALLBACK compareRows(LPARAM a, LPARAM b, LPARAM state) {
   const View& v = *reinterpret_cast<const View*>(state);
-  const ResultRow& x = v.result->rows[static_cast<std::size_t>(a)];
-  const ResultRow& y = v.result->rows[static_cast<std::size_t>(b)];
-  int order = 0;
-  const auto kx = sortKey(x, v.sortColumn), ky = sortKey(y, v.sortColumn);
-  if (kx && ky) order = *kx < *ky ? -1 : *kx > *ky ? 1 : 0;
-  else if (kx || ky) return kx ? -1 : 1;  // unknown values last
-  else order = ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, cellText(x, v.sortColumn).c_str(), -1,
-                                cellText(y, v.sortColumn).c_str(), -1) - CSTR_EQUAL;
-  if (order == 0) order = x.number < y.number ? -1 : 1;
+  const int order = v.table->compare(static_cast<std::size_t>(a), static_cast<std::size_t>(b), v.sortColumn,
+                                     [](const std::string& x, const std::string& y) {
+                                       return ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, wide(x).c_str(), -1,
+                                                               wide(y).c_str(), -1) - CSTR_EQUAL;
+                                     });
   return v.ascending ? order : -order;
 }
 
@@ -239,19 +207,18 @@ void fillList(View& v) {
   }
   ListView_SetImageList(v.list, v.images, LVSIL_SMALL);
 
-  const int columns = v.import ? kColumnCount : Owner + 1;
+  const int columns = v.table->columnCount();
   for (int c = 0; c < columns; ++c) {
-    std::wstring text = wide(texts::result::kColumns[c]);
+    std::wstring text = wide(ResultTable::heading(static_cast<ResultColumn>(c)));
     LVCOLUMNW col{};
     col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM | LVCF_FMT;
-    col.fmt = c == Number || c == Bytes ? LVCFMT_RIGHT : LVCFMT_LEFT;
+    col.fmt = ResultTable::alignsRight(static_cast<ResultColumn>(c)) ? LVCFMT_RIGHT : LVCFMT_LEFT;
     col.pszText = text.data();
     col.cx = px(60, v.dpi);
     col.iSubItem = c;
     ListView_InsertColumn(v.list, c, &col);
   }
-  for (std::size_t i = 0; i < v.result->rows.size(); ++i) {
-    const ResultRow& r = v.result->rows[i];
+  for (std::size_t i = 0; i < v.table->rowCount(); ++i) {
     LVITEMW item{};
     item.mask = LVIF_IMAGE | LVIF_PARAM | LVIF_TEXT;
     item.iItem = static_cast<int>(i);
@@ -260,26 +227,26 @@ void fillList(View& v) {
     wchar_t empty[] = L"";
     item.pszText = empty;
     const int at = ListView_InsertItem(v.list, &item);
-    for (int c = Number; c < columns; ++c) {
-      std::wstring text = cellText(r, c);
+    for (int c = kThumbnailColumn + 1; c < columns; ++c) {
+      std::wstring text = cellText(v, i, static_cast<ResultColumn>(c));
       ListView_SetItemText(v.list, at, c, text.data());
     }
   }
   // Each column as wide as its widest text (heading included), the long ones capped.
-  for (int c = Number; c < columns; ++c) {
-    std::wstring heading = wide(texts::result::kColumns[c]);
+  for (int c = kThumbnailColumn + 1; c < columns; ++c) {
+    const auto column = static_cast<ResultColumn>(c);
+    std::wstring heading = wide(ResultTable::heading(column));
     int width = ListView_GetStringWidth(v.list, heading.c_str());
-    for (const ResultRow& r : v.result->rows)
-      width = std::max(width, ListView_GetStringWidth(v.list, cellText(r, c).c_str()));
+    for (std::size_t i = 0; i < v.table->rowCount(); ++i)
+      width = std::max(width, ListView_GetStringWidth(v.list, cellText(v, i, column).c_str()));
     width += px(16, v.dpi);
-    if (c == File || c == Owner || c == Verdict) width = std::min(width, px(230, v.dpi));
+    if (ResultTable::widthCapped(column)) width = std::min(width, px(ResultTable::kCappedWidth, v.dpi));
     ListView_SetColumnWidth(v.list, c, width);
   }
-  ListView_SetColumnWidth(v.list, Thumbnail, thumb + px(12, v.dpi));
-  if (v.import) {  // what became of each picture first, its facts after
-    int order[kColumnCount] = {Thumbnail, Number, Changed, Verdict, File, Format, Size, Bytes, Owner};
-    ListView_SetColumnOrderArray(v.list, kColumnCount, order);
-  }
+  ListView_SetColumnWidth(v.list, kThumbnailColumn, thumb + px(12, v.dpi));
+  std::vector<int> order;
+  for (ResultColumn c : v.table->displayOrder()) order.push_back(static_cast<int>(c));
+  ListView_SetColumnOrderArray(v.list, static_cast<int>(order.size()), order.data());
 }
 
 void layout(View& v) {
@@ -316,7 +283,7 @@ LRESULT CALLBACK resultProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       const auto* hdr = reinterpret_cast<const NMHDR*>(lp);
       if (!v || hdr->idFrom != kListId) break;
       if (hdr->code == LVN_COLUMNCLICK) {
-        const int column = reinterpret_cast<const NMLISTVIEW*>(lp)->iSubItem;
+        const auto column = static_cast<ResultColumn>(reinterpret_cast<const NMLISTVIEW*>(lp)->iSubItem);
         v->ascending = column == v->sortColumn ? !v->ascending : true;
         v->sortColumn = column;
         ListView_SortItems(v->list, compareRows, reinterpret_cast<LPARAM>(v));
@@ -337,9 +304,9 @@ LRESULT CALLBACK resultProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         auto* cd = reinterpret_cast<NMLVCUSTOMDRAW*>(lp);
         if (cd->nmcd.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
         if (cd->nmcd.dwDrawStage == CDDS_ITEMPREPAINT) {
-          const ResultRow& r = v->result->rows[static_cast<std::size_t>(cd->nmcd.lItemlParam)];
-          if (r.changed) cd->clrTextBk = kChangedBack;
-          if (v->import && !r.imported) cd->clrText = kRefusedText;
+          const auto row = static_cast<std::size_t>(cd->nmcd.lItemlParam);
+          if (const auto back = v->table->background(row)) cd->clrTextBk = colorRef(*back);
+          if (const auto text = v->table->foreground(row)) cd->clrText = colorRef(*text);
           return CDRF_NEWFONT;
         }
         return CDRF_DODEFAULT;
@@ -383,18 +350,20 @@ void showResultView(HWND owner, const ResultReport& result) {
   }
   const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
+  const ResultTable table(result);
   View v;
   v.result = &result;
-  v.import = result.operation == ResultReport::Operation::Import;
+  v.table = &table;
   v.dpi = windowDpi(owner);
   v.font = messageFont(v.dpi);
 
-  // As large as the list wants, within an 800 × 600 screen (or the work area it opens on).
+  // Within an 800 × 600 screen and the work area it opens on.
   RECT work{};
   ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  const int width = std::min<int>(px(780, v.dpi), work.right - work.left - 20);
-  const int height = std::min<int>(px(560, v.dpi), work.bottom - work.top - 20);
-  const std::wstring title = wide(v.import ? texts::result::kImportTitle : texts::result::kExportTitle);
+  const ViewSize fit = ResultTable::fitSize(px(780, v.dpi), {work.right - work.left, work.bottom - work.top},
+                                            static_cast<int>(v.dpi));
+  const int width = fit.width, height = fit.height;
+  const std::wstring title = wide(table.isImport() ? texts::result::kImportTitle : texts::result::kExportTitle);
   v.window = ::CreateWindowExW(WS_EX_DLGMODALFRAME, kResultWindowClass, title.c_str(),
                                WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN,
                                work.left + (work.right - work.left - width) / 2,

@@ -8,7 +8,7 @@
 
 #include <windows.h>
 
-#include "platform/message_sink.hpp"
+#include "transfer/result.hpp"
 
 namespace falcet::win {
 

@@ -313,6 +313,31 @@ TEST_F(ImportFixture, FailedImportKeepsThePreviousBackup) {
 }
 #endif
 
+#ifndef _WIN32  // symbolic links
+// The backup and the original are copies of their own where the source has other names: a file
+// with another hard link, or a symbolic link to the file; a later change through the other name
+// does not reach them.
+TEST_F(ImportFixture, BackupsOfALinkedSourceAreRealCopies) {
+  for (const bool symbolic : {false, true}) {
+    testing::TempDir other;
+    source = dir.file(symbolic ? "sym.frx" : "hard.frx");
+    const std::string elsewhere = other.file("target.frx");
+    writeFile(elsewhere, kTwoPictures);
+    if (symbolic) std::filesystem::create_symlink(elsewhere, source);
+    else std::filesystem::create_hard_link(elsewhere, source);
+    std::string path = source;
+    session.SourceKind = SourceKindValue::VbBin;
+    ASSERT_TRUE(ExportPictures(session, path, sink));
+    writeFile(picture(1), "new!");
+    ASSERT_EQ(import(), ImportOutcome::Done) << symbolic;
+    writeFile(elsewhere, "changed later through the other name");
+    EXPECT_EQ(readFile(source + ".orig"), kTwoPictures) << symbolic;
+    EXPECT_EQ(readFile(source + ".bak"), kTwoPictures) << symbolic;
+    EXPECT_FALSE(std::filesystem::is_symlink(source + ".orig")) << symbolic;
+  }
+}
+#endif
+
 // A source name of 242 to 247 bytes still imports: the temporary file has a short name.
 TEST_F(ImportFixture, LongSourceNameImports) {
   source = dir.file(std::string(245 - 4, 'n') + ".frx");

@@ -14,7 +14,7 @@
 
 namespace falcet {
 
-MainForm::MainForm(Session& session, MessageSink& sink, FormView& view, std::string productName)
+MainForm::MainForm(Session& session, ResultSink& sink, FormView& view, std::string productName)
     : m_session(session), m_sink(sink), m_view(view), m_productName(std::move(productName)) {}
 
 std::string MainForm::versionText() const {

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/message_sink.hpp"
+#include "transfer/result.hpp"
 #include "transfer/session.hpp"
 
 namespace falcet {
@@ -41,7 +41,7 @@ class FormView {
 
 class MainForm {
  public:
-  MainForm(Session& session, MessageSink& sink, FormView& view, std::string productName);
+  MainForm(Session& session, ResultSink& sink, FormView& view, std::string productName);
 
   void Form_Load();
   void 被處理檔案類型_Click();
@@ -61,7 +61,7 @@ class MainForm {
   void selectKind(int index);
 
   Session& m_session;
-  MessageSink& m_sink;
+  ResultSink& m_sink;
   FormView& m_view;
   std::string m_productName;
 };

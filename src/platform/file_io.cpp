@@ -4,6 +4,7 @@
 #include "platform/file_io.hpp"
 
 #include "platform/codepage.hpp"
+#include "platform/file_replace.hpp"
 #include "base/ascii.hpp"
 
 namespace falcet {
@@ -51,6 +52,52 @@ std::optional<std::filesystem::path> findSiblingWithExtension(const std::filesys
     if (name == wanted) break;
   }
   return found;
+}
+
+bool replaceFileContent(const std::filesystem::path& target, const void* data, std::size_t size,
+                        ReplaceOptions options) {
+  namespace step = replace_steps;
+  const std::filesystem::path folder = target.parent_path();
+  std::filesystem::path backup = target, orig = target;
+  backup += ".bak";
+  orig += ".orig";
+  const step::Target old = step::inspect(target);
+  // A backup name that a file cannot take (a folder) stops the replace before anything is written.
+  if (old.exists && options.keepBackup && step::isFolder(backup)) {
+    errno = EISDIR;
+    return false;
+  }
+  std::filesystem::path tmp;
+  FileDescriptor fd = step::makeTemporaryBeside(folder, tmp);
+  if (!fd.valid()) return false;
+  if (old.exists) step::takeOver(fd, old);
+  bool ok = writeAll(fd, data, size) && step::flush(fd);
+  ok = fd.close() && ok;
+
+  // The old content is kept under a temporary name and takes the backup's and the original's
+  // names only after the new content is in place.
+  std::filesystem::path kept;
+  if (ok && old.exists && (options.keepBackup || options.keepOriginal)) {
+    FileDescriptor placeholder = step::makeTemporaryBeside(folder, kept);
+    ok = placeholder.valid() && placeholder.close() && removeFile(kept) && step::keepCopy(target, kept);
+    if (!ok) kept.clear();
+  }
+  if (ok) ok = step::renameOver(tmp, target);
+  if (!ok) {
+    const int err = errno;
+    (void)removeFile(tmp);
+    if (!kept.empty()) (void)removeFile(kept);
+    errno = err;
+    return false;
+  }
+  if (!kept.empty()) {
+    if (options.keepOriginal && step::isMissing(orig)) (void)step::keepCopy(kept, orig);
+    // Should the move fail, the old content stays under the temporary name: nothing is lost.
+    if (options.keepBackup) (void)step::renameOver(kept, backup);
+    else (void)removeFile(kept);
+  }
+  step::flushFolder(folder);
+  return true;
 }
 
 }  // namespace falcet

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "base/ascii.hpp"
+#include "platform/file_replace.hpp"
 
 namespace falcet {
 
@@ -145,9 +146,24 @@ OverwriteOpen openForOverwrite(const std::filesystem::path& path, const FileIden
 }
 
 
-namespace {
+namespace replace_steps {
 
-// A new, empty file with a short random name in folder; its descriptor and name.
+Target inspect(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return {true, static_cast<std::uint32_t>(st.st_mode & 07777), st.st_uid, st.st_gid};
+}
+
+bool isFolder(const std::filesystem::path& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool isMissing(const std::filesystem::path& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+}
+
 FileDescriptor makeTemporaryBeside(const std::filesystem::path& folder, std::filesystem::path& name) {
   std::string pattern = ((folder.empty() ? std::filesystem::path(".") : folder) / ".falcet-XXXXXX").native();
   FileDescriptor fd(::mkostemp(pattern.data(), O_CLOEXEC));
@@ -155,85 +171,48 @@ FileDescriptor makeTemporaryBeside(const std::filesystem::path& folder, std::fil
   return fd;
 }
 
-// Makes `copy` (which must not exist yet) a copy of `from`: a hard link where the file system has
-// them, else the bytes, flushed.
-bool linkOrCopy(const std::filesystem::path& from, const std::filesystem::path& copy) {
-  if (::link(from.c_str(), copy.c_str()) == 0) return true;
-  if (errno == EEXIST) return false;
+void takeOver(const FileDescriptor& file, const Target& target) {
+  auto mode = static_cast<mode_t>(target.mode);
+  const auto uid = static_cast<uid_t>(target.owner);
+  const auto gid = static_cast<gid_t>(target.group);
+  if ((uid != ::geteuid() || gid != ::getegid()) && ::fchown(file.get(), uid, gid) != 0)
+    mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
+  ::fchmod(file.get(), mode);
+}
+
+bool flush(const FileDescriptor& file) { return ::fsync(file.get()) == 0; }
+
+bool keepCopy(const std::filesystem::path& from, const std::filesystem::path& copy) {
+  // A link is safe only to a regular file that has no other name: a symbolic link's target, or a
+  // file with other hard links, may change later, and the copy with it.
+  struct stat st {};
+  if (::lstat(from.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1) {
+    if (::link(from.c_str(), copy.c_str()) == 0) return true;
+    if (errno == EEXIST) return false;
+  }
   auto bytes = readWholeFile(from);
   if (!bytes) return false;
   FileDescriptor fd(::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!fd.valid()) return false;
+  struct stat source {};
+  if (::stat(from.c_str(), &source) == 0) ::fchmod(fd.get(), source.st_mode & 0777);
   bool ok = writeAll(fd, bytes->data(), bytes->size()) && ::fsync(fd.get()) == 0;
   ok = fd.close() && ok;
   if (!ok) ::unlink(copy.c_str());
   return ok;
 }
 
-// The temporary file takes the target's owner (where allowed) and mode.
-void copyOwnerAndMode(int fd, const struct stat& target) {
-  mode_t mode = target.st_mode & 07777;
-  if ((target.st_uid != ::geteuid() || target.st_gid != ::getegid()) &&
-      ::fchown(fd, target.st_uid, target.st_gid) != 0)
-    mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
-  ::fchmod(fd, mode);
+bool renameOver(const std::filesystem::path& from, const std::filesystem::path& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
-}  // namespace
-
-bool replaceFileContent(const std::filesystem::path& target, const void* data, std::size_t size,
-                        ReplaceOptions options) {
-  const std::filesystem::path folder = target.parent_path();
-  std::filesystem::path backup = target;
-  backup += ".bak";
-  struct stat st {};
-  const bool existed = ::stat(target.c_str(), &st) == 0;
-  // A backup name that a file cannot take (a folder) stops the replace before anything is written.
-  struct stat backupSt {};
-  if (existed && options.keepBackup && ::lstat(backup.c_str(), &backupSt) == 0 &&
-      S_ISDIR(backupSt.st_mode)) {
-    errno = EISDIR;
-    return false;
-  }
-  std::filesystem::path tmp;
-  FileDescriptor fd = makeTemporaryBeside(folder, tmp);
-  if (!fd.valid()) return false;
-  if (existed) copyOwnerAndMode(fd.get(), st);
-  bool ok = writeAll(fd, data, size) && ::fsync(fd.get()) == 0;
-  ok = fd.close() && ok;
-
-  // The old content is kept under a temporary name (a hard link where possible) and takes the
-  // backup's and the original's names only after the new content is in place.
-  std::filesystem::path kept;
-  if (ok && existed && (options.keepBackup || options.keepOriginal)) {
-    FileDescriptor placeholder = makeTemporaryBeside(folder, kept);
-    ok = placeholder.valid() && ::unlink(kept.c_str()) == 0 && linkOrCopy(target, kept);
-    if (!ok) kept.clear();
-  }
-  if (ok) ok = ::rename(tmp.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    const int err = errno;
-    ::unlink(tmp.c_str());
-    if (!kept.empty()) ::unlink(kept.c_str());
-    errno = err;
-    return false;
-  }
-  if (!kept.empty()) {
-    std::filesystem::path orig = target;
-    orig += ".orig";
-    struct stat origSt {};
-    if (options.keepOriginal && ::lstat(orig.c_str(), &origSt) != 0 && errno == ENOENT)
-      (void)linkOrCopy(kept, orig);
-    // Should the rename fail, the old content stays under the temporary name: nothing is lost.
-    if (options.keepBackup) (void)::rename(kept.c_str(), backup.c_str());
-    else ::unlink(kept.c_str());
-  }
+void flushFolder(const std::filesystem::path& folder) {
   FileDescriptor dir(::open((folder.empty() ? std::filesystem::path(".") : folder).c_str(),
                             O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.valid()) (void)::fsync(dir.get());
-  return true;
 }
 
+}  // namespace replace_steps
 
 std::optional<FileStatus> fileStatus(const std::filesystem::path& path) {
   struct stat st {};

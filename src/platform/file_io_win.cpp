@@ -8,6 +8,7 @@
 
 #include "platform/codepage.hpp"
 #include "platform/file_io.hpp"
+#include "platform/file_replace.hpp"
 
 namespace falcet {
 namespace {
@@ -76,33 +77,6 @@ FileDescriptor diskFile(HANDLE h) {
 }
 
 // A new file with a short random name in folder, opened for writing.
-FileDescriptor makeTemporaryBeside(const std::filesystem::path& folder, std::filesystem::path& name) {
-  static std::mt19937_64 random{std::random_device{}()};
-  static const wchar_t digits[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::wstring leaf = L".falcet-";
-    for (int i = 0; i < 6; ++i) leaf += digits[random() % 36];
-    const std::filesystem::path candidate = (folder.empty() ? std::filesystem::path(L".") : folder) / leaf;
-    HANDLE h = ::CreateFileW(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h != INVALID_HANDLE_VALUE) {
-      name = candidate;
-      return FileDescriptor(h);
-    }
-    if (::GetLastError() != ERROR_FILE_EXISTS) break;
-  }
-  fail();
-  return {};
-}
-
-// Makes copy (which must not exist yet) a copy of from: a hard link where the file system has
-// them, else the bytes (FAT has no links).
-bool linkOrCopy(const std::filesystem::path& from, const std::filesystem::path& copy) {
-  if (::CreateHardLinkW(copy.c_str(), from.c_str(), nullptr)) return true;
-  if (::GetLastError() == ERROR_ALREADY_EXISTS) return fail();
-  return ::CopyFileW(from.c_str(), copy.c_str(), TRUE) ? true : fail();
-}
-
 }  // namespace
 
 NativeFile FileDescriptor::invalidFile() { return INVALID_HANDLE_VALUE; }
@@ -248,55 +222,65 @@ OverwriteOpen openForOverwrite(const std::filesystem::path& path, const FileIden
   return {std::move(fd), *size};
 }
 
-bool replaceFileContent(const std::filesystem::path& target, const void* data, std::size_t size,
-                        ReplaceOptions options) {
-  const std::filesystem::path folder = target.parent_path();
-  std::filesystem::path backup = target;
-  backup += L".bak";
-  const bool existed = attributesOf(target) != INVALID_FILE_ATTRIBUTES;
-  if (existed && options.keepBackup && isDirectory(attributesOf(backup))) {
-    errno = EISDIR;
-    return false;
-  }
-  std::filesystem::path tmp;
-  FileDescriptor fd = makeTemporaryBeside(folder, tmp);
-  if (!fd.valid()) return false;
-  bool ok = writeAll(fd, data, size) && (::FlushFileBuffers(handle(fd)) ? true : fail());
-  ok = fd.close() && ok;
+namespace replace_steps {
 
-  // The old content is kept under a temporary name and takes the backup's and the original's
-  // names only after the new content is in place.
-  std::filesystem::path kept;
-  if (ok && existed && (options.keepBackup || options.keepOriginal)) {
-    FileDescriptor placeholder = makeTemporaryBeside(folder, kept);
-    ok = placeholder.valid() && placeholder.close() && ::DeleteFileW(kept.c_str()) && linkOrCopy(target, kept);
-    if (!ok) kept.clear();
-  }
-  if (ok)
-    ok = ::MoveFileExW(tmp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-             ? true
-             : fail();
-  if (!ok) {
-    const int err = errno;
-    ::DeleteFileW(tmp.c_str());
-    if (!kept.empty()) ::DeleteFileW(kept.c_str());
-    errno = err;
-    return false;
-  }
-  if (!kept.empty()) {
-    std::filesystem::path orig = target;
-    orig += L".orig";
-    if (options.keepOriginal && attributesOf(orig) == INVALID_FILE_ATTRIBUTES &&
-        ::GetLastError() == ERROR_FILE_NOT_FOUND)
-      (void)linkOrCopy(kept, orig);
-    // Should the move fail, the old content stays under the temporary name: nothing is lost.
-    if (options.keepBackup)
-      (void)::MoveFileExW(kept.c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    else
-      ::DeleteFileW(kept.c_str());
-  }
-  return true;
+Target inspect(const std::filesystem::path& path) { return {attributesOf(path) != INVALID_FILE_ATTRIBUTES}; }
+
+bool isFolder(const std::filesystem::path& path) { return isDirectory(attributesOf(path)); }
+
+bool isMissing(const std::filesystem::path& path) {
+  return attributesOf(path) == INVALID_FILE_ATTRIBUTES && ::GetLastError() == ERROR_FILE_NOT_FOUND;
 }
+
+FileDescriptor makeTemporaryBeside(const std::filesystem::path& folder, std::filesystem::path& name) {
+  static std::mt19937_64 random{std::random_device{}()};
+  static const wchar_t digits[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::wstring leaf = L".falcet-";
+    for (int i = 0; i < 6; ++i) leaf += digits[random() % 36];
+    const std::filesystem::path candidate = (folder.empty() ? std::filesystem::path(L".") : folder) / leaf;
+    HANDLE h = ::CreateFileW(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      name = candidate;
+      return FileDescriptor(h);
+    }
+    if (::GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  fail();
+  return {};
+}
+
+// A hard link only to a file with no other name and no reparse point (a link's target or a file
+// with other links may change later, and the copy with it); else the bytes (FAT has no links).
+bool keepCopy(const std::filesystem::path& from, const std::filesystem::path& copy) {
+  bool linkable = false;
+  HANDLE h = ::CreateFileW(from.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    linkable = ::GetFileInformationByHandle(h, &info) && info.nNumberOfLinks == 1 &&
+               !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    ::CloseHandle(h);
+  }
+  if (linkable) {
+    if (::CreateHardLinkW(copy.c_str(), from.c_str(), nullptr)) return true;
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) return fail();
+  }
+  return ::CopyFileW(from.c_str(), copy.c_str(), TRUE) ? true : fail();
+}
+
+void takeOver(const FileDescriptor&, const Target&) {}
+
+bool flush(const FileDescriptor& file) { return ::FlushFileBuffers(handle(file)) ? true : fail(); }
+
+bool renameOver(const std::filesystem::path& from, const std::filesystem::path& to) {
+  return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? true : fail();
+}
+
+void flushFolder(const std::filesystem::path&) {}
+
+}  // namespace replace_steps
 
 std::optional<FileStatus> fileStatus(const std::filesystem::path& path) {
   if (path.empty()) {

@@ -2,11 +2,8 @@
 // How operations report to the user. The window shows a modal box with an OK button and no icon;
 // the command line prints the text (errors to stderr); tests record the calls.
 
-#include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "texts/texts.hpp"
 
@@ -17,50 +14,11 @@ inline constexpr int kButtonOk = 1;
 
 enum class MessageKind { Info, Error };
 
-// One picture of an export's or an import's result, as a result view lists it.
-struct ResultRow {
-  std::int32_t number = 0;  // export: the picture's number; import: the log entry's line
-  std::string file;         // the picture file as the report names it
-  std::string path;         // where it is opened (UTF-8)
-  std::string format;       // "bmp", "ico", ...; empty when the file could not be read
-  std::optional<int> width, height;
-  std::int64_t bytes = 0;   // the picture file's length
-  std::optional<std::string> owner;
-  std::string verdict;      // import: what became of the entry
-  bool imported = false;    // import: it went in
-  bool changed = false;     // import: it differs from what the source held there
-};
-
-// The end of an export or an import: the report as a message box shows it, and its pictures.
-struct ResultReport {
-  enum class Operation { Export, Import };
-  Operation operation = Operation::Export;
-  std::string text;
-  std::vector<ResultRow> rows;
-};
-
-// The line above a result view's list: how many pictures, and for an import how many went in,
-// changed and were refused.
-[[nodiscard]] inline std::string resultSummary(const ResultReport& result) {
-  if (result.operation == ResultReport::Operation::Export) return texts::exportSummary(result.rows.size());
-  std::size_t imported = 0, changed = 0;
-  for (const ResultRow& r : result.rows) {
-    imported += r.imported ? 1 : 0;
-    changed += r.changed ? 1 : 0;
-  }
-  return texts::importSummary(imported, changed, result.rows.size() - imported);
-}
-
 class MessageSink {
  public:
   virtual ~MessageSink() = default;
   // Shows text under title; returns the code of the button pressed (kButtonOk).
   virtual int show(std::string_view text, std::string_view title, MessageKind kind) = 0;
-  // Shows the result of an export or an import; a window lists the pictures, anything else
-  // shows the text.
-  virtual void showResult(const ResultReport& result) { (void)show(result.text, kAppTitle, MessageKind::Info); }
-  // Whether showResult lists the pictures: only then are their rows (facts, owners) gathered.
-  [[nodiscard]] virtual bool listsPictures() const { return false; }
 };
 
 }  // namespace falcet

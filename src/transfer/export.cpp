@@ -155,7 +155,7 @@ constexpr std::int64_t kPieceReachLimit = 1 << 20;
 // Writes the log and shows the report, then the pictures that could not be written. True when
 // nothing went wrong.
 bool finishExport(const ExportRun& run, FileDescriptor& log, const std::string& logPath,
-                  MessageSink& sink) {
+                  ResultSink& sink) {
   const std::string text = encodeLogText(run.logText());
   if (!writeAll(log, text.data(), text.size()) || !log.close()) {
     const int err = errno;
@@ -176,11 +176,11 @@ bool finishExport(const ExportRun& run, FileDescriptor& log, const std::string& 
 
 }  // namespace
 
-bool ExportPictures(Session& session, std::string& path, MessageSink& sink) {
+bool ExportPictures(Session& session, std::string& path, ResultSink& sink) {
   return ExportPictures(session, path, sink, ExportReading{});
 }
 
-bool ExportPictures(Session& session, std::string& path, MessageSink& sink, ExportReading reading) {
+bool ExportPictures(Session& session, std::string& path, ResultSink& sink, ExportReading reading) {
   const std::string sourcePath = path;
   const std::string logPath = sourcePath + ".pic.log";
   const bool delphi = isDelphi(session.SourceKind);

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/message_sink.hpp"
+#include "transfer/result.hpp"
 #include "transfer/picture_scan.hpp"
 #include "transfer/session.hpp"
 #include "util/list_value.hpp"
@@ -22,7 +22,7 @@ namespace falcet {
 // the log and picture files are named from path as given). Reports to the user through sink.
 // True when the source loaded, the log was written and every picture found was written; a picture
 // file that could not be written is left out of the log and named in an error message at the end.
-bool ExportPictures(Session& session, std::string& path, MessageSink& sink);
+bool ExportPictures(Session& session, std::string& path, ResultSink& sink);
 
 // How export reads its source. A large source is read in pieces of pieceSize bytes into one
 // buffer (the result is the same as with the whole file in memory); pieceSize 0 chooses the
@@ -30,7 +30,7 @@ bool ExportPictures(Session& session, std::string& path, MessageSink& sink);
 struct ExportReading {
   std::size_t pieceSize = 0;
 };
-bool ExportPictures(Session& session, std::string& path, MessageSink& sink, ExportReading reading);
+bool ExportPictures(Session& session, std::string& path, ResultSink& sink, ExportReading reading);
 
 // The picture file name of picture number n.
 [[nodiscard]] std::string pictureFileName(const std::string& sourcePath, std::int32_t number,

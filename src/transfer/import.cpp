@@ -135,7 +135,7 @@ bool BackupSource(const std::string& sourceName, const std::string& backupName) 
   return bytes && replaceFileContent(bak, bytes->data(), bytes->size(), {false, false});
 }
 
-ImportOutcome ImportPictures(Session& session, std::string logName, MessageSink& sink) {
+ImportOutcome ImportPictures(Session& session, std::string logName, ResultSink& sink) {
   if (!ReadLog(session, logName, sink)) return ImportOutcome::Failed;
   // The log name minus ".pic.log" (8 characters, all ASCII).
   std::string sourceName = logName.substr(0, logName.size() - 8);

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "platform/message_sink.hpp"
+#include "transfer/result.hpp"
 #include "transfer/session.hpp"
 
 namespace falcet {
@@ -18,7 +18,7 @@ enum class ImportOutcome {
   Done,     // written with every picture imported
 };
 
-ImportOutcome ImportPictures(Session& session, std::string logName, MessageSink& sink);
+ImportOutcome ImportPictures(Session& session, std::string logName, ResultSink& sink);
 
 // Whether a file is there. Reports an unexpected error (other than a missing file or folder)
 // with its number under the title "錯誤" and then answers true.

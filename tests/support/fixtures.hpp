@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/message_sink.hpp"
+#include "transfer/result.hpp"
 #include "transfer/picture_kind.hpp"
 #include "transfer/source_kind.hpp"
 #include "base/bytes.hpp"
@@ -97,7 +97,7 @@ struct Shown {
   MessageKind kind;
 };
 
-class RecordingSink : public MessageSink {
+class RecordingSink : public ResultSink {
  public:
   int show(std::string_view text, std::string_view title, MessageKind kind) override {
     messages.push_back({std::string(text), std::string(title), kind});
@@ -106,7 +106,7 @@ class RecordingSink : public MessageSink {
   // Records the result and shows its text, as a sink without a result view does.
   void showResult(const ResultReport& result) override {
     results.push_back(result);
-    MessageSink::showResult(result);
+    ResultSink::showResult(result);
   }
   [[nodiscard]] bool listsPictures() const override { return true; }
   std::vector<Shown> messages;
