@@ -4,24 +4,13 @@
 
 #include "console.hpp"
 #include "platform/codepage.hpp"
+#include "platform/wide_text_win.hpp"
 
 namespace falcet::cli {
 namespace {
 
-std::wstring wide(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-  return out;
-}
-
-std::string narrow(const wchar_t* text) {
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
-  if (n > 1) ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
-  return out;
-}
+std::wstring wide(std::string_view utf8) { return utf8ToWide(utf8); }
+std::string narrow(const wchar_t* text) { return wideToUtf8(text); }
 
 }  // namespace
 

@@ -11,25 +11,17 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QToolButton>
 #include <QUrl>
 
-#include "app/detect.hpp"
 #include "app/startup.hpp"
 #include "app/form_layout.hpp"
 #include "app/version.hpp"
 #include "font_fix_apply.hpp"
 #include "icons.hpp"
-#include "platform/codepage.hpp"
-#include "platform/program_info.hpp"
-#include "transfer/export.hpp"
-#include "transfer/import.hpp"
-#include "transfer/log_reader.hpp"
 #include "texts/texts.hpp"
-#include "util/list_value.hpp"
 
 namespace falcet {
 namespace {
@@ -59,20 +51,21 @@ class ClickLabel : public QLabel {
 };
 
 // The design font of the window and its controls.
-QFont designFont() {
-  QFont f(QStringLiteral("新細明體"));
-  f.setPointSizeF(9);
+QFont qFont(const form::DesignFont& d) {
+  QFont f(fromUtf8(d.face));
+  f.setPointSizeF(d.points);
+  f.setBold(d.bold);
   return f;
 }
+
+QFont designFont() { return qFont(form::kDesignFont); }
 
 }  // namespace
 
 主窗體::主窗體(Session& session, const FontFixSettings& fonts, OpenDialog& dialog, ResultSink& sink,
              UrlOpener openUrl, QString productName)
-    : m_session(session),
-      m_fonts(fonts),
+    : m_fonts(fonts),
       m_dialog(dialog),
-      m_sink(sink),
       m_openUrl(std::move(openUrl)),
       m_productName(std::move(productName)),
       m_form(session, sink, *this, m_productName.toStdString()) {
@@ -96,10 +89,7 @@ QFont designFont() {
   m_export->setToolTip(fromUtf8(texts::kExportTip));
   m_import->setIcon(importIcon());
   m_import->setToolTip(fromUtf8(texts::kImportTip));
-  QFont vf(QStringLiteral("無體"));
-  vf.setPointSizeF(10.5);
-  vf.setBold(true);
-  m_a[0]->setFont(vf);
+  m_a[0]->setFont(qFont(form::kVersionFont));
 
   connect(m_sourceName, &QLineEdit::textChanged, this, [this] { 檔名_Change(0); });
   connect(m_logName, &QLineEdit::textChanged, this, [this] { 檔名_Change(3); });
@@ -144,9 +134,7 @@ void 主窗體::createControl(const form::ControlRow& row) {
     }
     case form::ControlType::DropDown: w = new QComboBox(parent); break;
     case form::ControlType::Frame: {
-      auto* frame = new QGroupBox(caption, parent);
-      m_f[row.index] = frame;
-      w = frame;
+      w = new QGroupBox(caption, parent);
       break;
     }
     case form::ControlType::TextBox: w = new QLineEdit(parent); break;

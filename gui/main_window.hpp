@@ -13,7 +13,6 @@
 #include "transfer/session.hpp"
 
 class QComboBox;
-class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -68,17 +67,14 @@ class 主窗體 : public QWidget, private FormView {
     return static_cast<W*>(m_widgets[form::slot(c)]);
   }
 
-  Session& m_session;
   const FontFixSettings& m_fonts;
   OpenDialog& m_dialog;
-  ResultSink& m_sink;
   UrlOpener m_openUrl;
   QString m_productName;
   MainForm m_form;
 
   QWidget* m_widgets[form::kControlCount] = {};
   QLabel* m_a[5] = {};
-  QGroupBox* m_f[4] = {};
   QComboBox* m_list = nullptr;
   QLineEdit* m_sourceName = nullptr;
   QLineEdit* m_logName = nullptr;

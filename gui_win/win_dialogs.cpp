@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "texts/texts.hpp"
 #include "win_result.hpp"
 #include "win_text.hpp"
 
@@ -53,7 +54,8 @@ void showScrollingReport(HWND owner, const std::wstring& text, const std::wstrin
                                 WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY |
                                     ES_AUTOVSCROLL | ES_AUTOHSCROLL,
                                 8, 8, client.right - 16, client.bottom - 56, w, nullptr, instance, nullptr);
-  HWND ok = ::CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
+  const std::wstring okText = wide(texts::result::kOk);
+  HWND ok = ::CreateWindowExW(0, L"BUTTON", okText.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
                               client.right - 96, client.bottom - 40, 88, 30, w,
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(kOkId)), instance, nullptr);
   ::SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);

@@ -16,7 +16,7 @@ namespace falcet::win {
 namespace {
 
 constexpr int kFirstControlId = 100;
-constexpr int kDesignCharset = 136;  // CHINESEBIG5_CHARSET
+using form::kDesignCharset;
 
 int controlId(form::Control c) { return kFirstControlId + static_cast<int>(form::slot(c)); }
 
@@ -168,10 +168,10 @@ void MainWindow::layout(UINT dpi) {
 void MainWindow::applyFonts(UINT dpi) {
   for (HGDIOBJ f : {static_cast<HGDIOBJ>(m_designFont), static_cast<HGDIOBJ>(m_fixedFont), static_cast<HGDIOBJ>(m_versionFont)})
     if (f) ::DeleteObject(f);
-  const std::int64_t designSize = toFixed4(9);
-  const std::int64_t versionSize = toFixed4(10.5);
-  m_designFont = makeFont(L"新細明體", designSize, kDesignCharset, false, dpi);
-  m_versionFont = makeFont(L"無體", versionSize, kDesignCharset, true, dpi);
+  const std::int64_t designSize = toFixed4(form::kDesignFont.points);
+  const std::int64_t versionSize = toFixed4(form::kVersionFont.points);
+  m_designFont = makeFont(wide(form::kDesignFont.face).c_str(), designSize, kDesignCharset, form::kDesignFont.bold, dpi);
+  m_versionFont = makeFont(wide(form::kVersionFont.face).c_str(), versionSize, kDesignCharset, form::kVersionFont.bold, dpi);
   m_fixedFont = makeFont(wide(m_fonts.FixedFontName).c_str(), m_fonts.FixedFontSize, m_fonts.FixedFontCharset, false, dpi);
   const bool windowMatches = m_fonts.AutoFix && isDesignFont(m_fonts, designSize, kDesignCharset);
   for (const form::ControlRow& row : form::kControls) {

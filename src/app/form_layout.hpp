@@ -12,6 +12,17 @@
 namespace falcet::form {
 
 inline constexpr int kClientWidthTwips = 5550;
+
+// The design fonts: every control in 新細明體 9 pt, character set 136 (Chinese Big5); the version
+// label a0 in 無體 10.5 pt bold.
+struct DesignFont {
+  std::string_view face;
+  double points;
+  bool bold;
+};
+inline constexpr DesignFont kDesignFont{"新細明體", 9, false};
+inline constexpr DesignFont kVersionFont{"無體", 10.5, true};
+inline constexpr int kDesignCharset = 136;  // CHINESEBIG5_CHARSET
 inline constexpr int kClientHeightTwips = 4725;
 
 // Every control of the window. The groups of the form keep their index numbers in the names:

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/codepage.hpp"
+#include "platform/wide_text_win.hpp"
 
 namespace falcet {
 namespace {
@@ -41,6 +42,9 @@ std::string fromWide(std::wstring_view wide, unsigned cp) {
 }
 
 }  // namespace
+
+std::wstring utf8ToWide(std::string_view utf8) { return toWide(utf8, CP_UTF8); }
+std::string wideToUtf8(std::wstring_view text) { return fromWide(text, CP_UTF8); }
 
 void useCodePageForTesting(unsigned cp) { g_testCodePage = cp; }
 

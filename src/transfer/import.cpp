@@ -128,13 +128,6 @@ bool FileExists(const std::string& name, MessageSink& sink) {
   return true;
 }
 
-bool BackupSource(const std::string& sourceName, const std::string& backupName) {
-  const auto src = nativePath(sourceName);
-  const auto bak = nativePath(backupName);
-  auto bytes = readWholeFile(src);
-  return bytes && replaceFileContent(bak, bytes->data(), bytes->size(), {false, false});
-}
-
 ImportOutcome ImportPictures(Session& session, std::string logName, ResultSink& sink) {
   if (!ReadLog(session, logName, sink)) return ImportOutcome::Failed;
   // The log name minus ".pic.log" (8 characters, all ASCII).
@@ -146,7 +139,7 @@ ImportOutcome ImportPictures(Session& session, std::string logName, ResultSink& 
   Source& src = session.source;
   const MutableByteSpan bytes(src.SourceBytes.data(), static_cast<std::size_t>(src.SourceSize));
   DiskPictureFiles files(sink);
-  const ImportPlan plan = planImport(session, bytes, files);
+  const ImportPlan plan = makeImportPlan(session, bytes, files);
   if (plan.rebuilt && plan.content.size() > static_cast<std::size_t>(INT32_MAX)) {
     sink.show(texts::kRebuiltTooLarge, kAppTitle, MessageKind::Error);
     return ImportOutcome::Failed;

@@ -24,8 +24,5 @@ ImportOutcome ImportPictures(Session& session, std::string logName, ResultSink& 
 // with its number under the title "錯誤" and then answers true.
 [[nodiscard]] bool FileExists(const std::string& name, MessageSink& sink);
 
-// Makes backupName a copy of sourceName, replacing an older backup: a hard link where the file
-// system allows one, else a copy. False when no backup could be made.
-[[nodiscard]] bool BackupSource(const std::string& sourceName, const std::string& backupName);
 
 }  // namespace falcet

@@ -175,7 +175,7 @@ void fixDfmHeader(std::vector<unsigned char>& c, std::int64_t oldSize) {
   storeU32le(&c[*field], old + static_cast<std::uint32_t>(delta));
 }
 
-ImportPlan planImport(const Session& session, MutableByteSpan sourceBytes, PictureFiles& files) {
+ImportPlan makeImportPlan(const Session& session, MutableByteSpan sourceBytes, PictureFiles& files) {
   if (isFormFile(session.SourceKind) && !isExecutableImage(sourceBytes))
     return rebuildFormFile(session.LogEntries, session.pictureKinds, session.SourceKind,
                            sourceBytes, files);

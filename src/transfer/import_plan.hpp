@@ -80,7 +80,7 @@ struct ImportPlan {
 void fixDfmHeader(std::vector<unsigned char>& content, std::int64_t oldSize);
 
 // The whole plan for a session whose log and source are loaded.
-[[nodiscard]] ImportPlan planImport(const Session& session, MutableByteSpan sourceBytes,
+[[nodiscard]] ImportPlan makeImportPlan(const Session& session, MutableByteSpan sourceBytes,
                                     PictureFiles& files);
 
 }  // namespace falcet
