@@ -71,6 +71,7 @@ struct Request {
   CLI::App* detect = nullptr;
   CLI::App* list = nullptr;
   bool json = false;
+  bool removeSignature = false;
 };
 
 void configure(CLI::App& app, Request& r) {
@@ -91,6 +92,7 @@ void configure(CLI::App& app, Request& r) {
   r.importCommand = app.add_subcommand("import", s(t::kImportCommand));
   r.importCommand->add_option("--kind", r.kind, s(t::kKindOption))->check(CLI::IsMember(kindOptions));
   r.importCommand->add_option("--settings", r.settings, s(t::kSettingsOption));
+  r.importCommand->add_flag("--remove-signature", r.removeSignature, s(t::kRemoveSignatureOption));
   r.importCommand->add_option("LOG", r.path, s(t::kLogArgument))->required();
 
   r.list = app.add_subcommand("list", s(t::kListCommand));
@@ -158,7 +160,8 @@ int runImport(Session& session, const Request& r, PrintSink& sink) {
     return 1;
   }
   session.SourceKind = chooseKind(r.kind, r.path.substr(0, r.path.size() - 8));
-  switch (ImportPictures(session, r.path, sink)) {
+  switch (ImportPictures(session, r.path, sink,
+                         r.removeSignature ? SignedPrograms::RemoveSignature : SignedPrograms::Refuse)) {
     case ImportOutcome::Done: return 0;
     case ImportOutcome::Partial: return 3;
     case ImportOutcome::Failed: return 1;

@@ -9,12 +9,17 @@ namespace falcet {
 
 QWidget* QtMessageSink::owner() const { return m_owner ? m_owner : QApplication::activeWindow(); }
 
-int QtMessageSink::show(std::string_view text, std::string_view title, MessageKind) {
-  QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())),
-                  QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), QMessageBox::Ok, owner());
+int QtMessageSink::show(std::string_view text, std::string_view title, MessageKind kind) {
+  const bool question = kind == MessageKind::Question;
+  QMessageBox box(question ? QMessageBox::Question : QMessageBox::NoIcon,
+                  QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())),
+                  QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
+                  question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, owner());
   box.setWindowModality(Qt::ApplicationModal);
-  box.exec();
-  return kButtonOk;
+  if (question) box.setDefaultButton(QMessageBox::No);
+  const int pressed = box.exec();
+  if (!question) return kButtonOk;
+  return pressed == QMessageBox::Yes ? kButtonYes : kButtonNo;
 }
 
 void QtMessageSink::showResult(const ResultReport& result) {

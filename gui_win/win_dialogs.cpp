@@ -82,10 +82,14 @@ void runModal(HWND owner, HWND window, HWND focus) {
   }
 }
 
-int MessageBoxSink::show(std::string_view text, std::string_view title, MessageKind) {
+int MessageBoxSink::show(std::string_view text, std::string_view title, MessageKind kind) {
   // CR LF inside; a box taller than about two thirds of the screen becomes a scrolling report.
   const std::wstring body = wide(text);
   const std::wstring caption = wide(title.empty() ? kAppTitle : title);
+  if (kind == MessageKind::Question)
+    return ::MessageBoxW(m_owner, body.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES
+               ? kButtonYes
+               : kButtonNo;
   const auto lines = std::count(body.begin(), body.end(), L'\n') + 1;
   const int lineHeight = ::GetSystemMetrics(SM_CYMENU);
   if (lines * lineHeight > ::GetSystemMetrics(SM_CYSCREEN) * 2 / 3) {

@@ -46,6 +46,16 @@ TEST_P(Detection, ChoosesTheKind) {
   EXPECT_EQ(DetectSourceKind(dir.file(c.fileName)), c.want);
 }
 
+std::string program(std::string firstSection, bool is64, std::vector<std::pair<std::string, std::string>> rcdata,
+                    std::vector<std::string> imports = {}) {
+  testing::PeSpec spec;
+  spec.firstSection = std::move(firstSection);
+  spec.is64 = is64;
+  spec.rcdata = std::move(rcdata);
+  spec.imports = std::move(imports);
+  return testing::peProgram(spec);
+}
+
 std::string pastTheEnd() {
   std::string pe = peFile("CODE", 3, "");
   pe.replace(60, 4, testing::u32le(5000));  // header offset beyond the file
@@ -68,6 +78,13 @@ INSTANTIATE_TEST_SUITE_P(
         DetectCase{"TooShort", "a.exe", peFile("CODE", 3, "").substr(0, 1022), SourceKindValue::VbExe},
         DetectCase{"JustLongEnough", "a.exe", peFile("CODE", 3, "").substr(0, 1023), SourceKindValue::DelphiExe},
         DetectCase{"HeaderPastEnd", "a.exe", pastTheEnd(), SourceKindValue::VbExe},
+        // By content: form streams in RCDATA make a Delphi-family program whatever its first
+        // section; MSVBVM60 imported makes a VB program; else the first section decides.
+        DetectCase{"FormStreamBehindText", "a.exe", program(".text", false, {{"TFORM1", "TPF0\x06TForm1"}}), SourceKindValue::DelphiExe},
+        DetectCase{"FormStream64", "a.exe", program(".text", true, {{"DATA", "x"}, {"TFORM1", "TPF0\x06TForm1"}}), SourceKindValue::DelphiExe},
+        DetectCase{"VbRuntimeBehindCode", "a.exe", program("CODE", false, {}, {"KERNEL32.dll", "msvbvm60.dll"}), SourceKindValue::VbExe},
+        DetectCase{"RcdataWithoutStream", "a.exe", program(".text", false, {{"X", "abcd"}}), SourceKindValue::VbExe},
+        DetectCase{"RcdataWithoutStreamCode", "a.exe", program("CODE", false, {{"X", "abcd"}}), SourceKindValue::DelphiExe},
         DetectCase{"TrailingBlank", "a.exe ", peFile("CODE", 3, ""), std::nullopt},
         DetectCase{"Bin", "f.BIN", "", SourceKindValue::VbBin}, DetectCase{"Dfm", "f.dfm", "", SourceKindValue::DelphiDfm},
         DetectCase{"Frx", "f.frx", "", SourceKindValue::VbBin},

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "formats/pe_image.hpp"
 #include "support/fixtures.hpp"
+#include "transfer/log_reader.hpp"
 #include "transfer/export.hpp"
 #include "transfer/log_reader.hpp"
 
@@ -435,6 +437,97 @@ TEST_F(ImportFixture, ResultRowsGiveVerdictsAndChangedPictures) {
   ASSERT_EQ(sink.results.at(0).rows.size(), 2u);
   EXPECT_FALSE(sink.results[0].rows[0].changed);
   EXPECT_TRUE(sink.results[0].rows[1].changed);
+}
+
+}  // namespace
+}  // namespace falcet
+
+namespace falcet {
+namespace {
+
+// A program image holding VB pictures in its code, signed where signed says: a certificate table
+// (WIN_CERTIFICATE: u32 length, revision 0x200, type 2, the signature) appended at the end.
+std::string vbProgram(bool checksum, bool isSigned) {
+  testing::PeSpec spec;
+  spec.code = testing::vbFormFile({testing::bmpImage(8, 4, 2), testing::gifImage(3)});
+  spec.checksum = checksum;
+  std::string file = testing::peProgram(spec);
+  if (!isSigned) return file;
+  const std::string signature = "not really PKCS#7, but where a signature goes";
+  std::string cert = u32le(static_cast<std::uint32_t>(8 + signature.size())) + testing::u16le(0x200) +
+                     testing::u16le(2) + signature;
+  cert.resize((cert.size() + 7) / 8 * 8, '\0');
+  const auto at = static_cast<std::uint32_t>(file.size());
+  file += cert;
+  file.replace(0x80 + 24 + 96 + 4 * 8, 8, u32le(at) + u32le(static_cast<std::uint32_t>(cert.size())));
+  return file;
+}
+
+struct ProgramImport : ::testing::Test {
+  testing::TempDir dir;
+  testing::RecordingSink sink;
+  Session session;
+  std::string source = dir.file("prog.exe");
+  std::vector<LogEntry> entries;
+  void exportProgram(const std::string& content) {
+    writeFile(source, content);
+    session.pictureKinds = testing::shippedKinds();
+    session.SourceKind = SourceKindValue::VbExe;
+    std::string path = source;
+    ASSERT_TRUE(ExportPictures(session, path, sink));
+    ASSERT_TRUE(ReadLog(session, source + ".pic.log", sink));
+    entries = session.LogEntries;
+    ASSERT_EQ(entries.size(), 2u);
+    // A smaller picture of the same format goes into the first place.
+    writeFile(entries[0].PicturePath, testing::bmpImage(4, 2, 5));
+    sink.messages.clear();
+  }
+  std::uint32_t storedChecksum(const std::string& bytes) {
+    return readPeImage(testing::asBytes(bytes))->checksum;
+  }
+};
+
+// After an import the program's checksum is what the system computes, where it had one; a zero
+// checksum stays zero.
+TEST_F(ProgramImport, ChecksumFollowsTheChange) {
+  for (const bool checksum : {true, false}) {
+    exportProgram(vbProgram(checksum, false));
+    ASSERT_EQ(ImportPictures(session, source + ".pic.log", sink), ImportOutcome::Done) << sink.messages.at(0).text;
+    const std::string result = readFile(source);
+    const auto image = readPeImage(testing::asBytes(result));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->checksum, checksum ? peChecksum(testing::asBytes(result), image->checksumOffset) : 0u);
+    EXPECT_NE(result, readFile(source + ".bak"));
+  }
+}
+
+// A signed program is refused, nothing written; asked, "no" refuses as well; "yes" (or the command
+// line's --remove-signature) removes the table, cuts its bytes and says so.
+TEST_F(ProgramImport, SignedProgramRefusedOrItsSignatureRemoved) {
+  const std::string original = vbProgram(true, true);
+  exportProgram(original);
+  EXPECT_EQ(ImportPictures(session, source + ".pic.log", sink), ImportOutcome::Failed);
+  EXPECT_EQ(sink.messages.at(0).text, texts::kSignedProgramRefused);
+  EXPECT_EQ(readFile(source), original);
+  EXPECT_FALSE(std::filesystem::exists(source + ".bak"));
+
+  sink.messages.clear();
+  sink.answer = kButtonNo;
+  EXPECT_EQ(ImportPictures(session, source + ".pic.log", sink, SignedPrograms::Ask), ImportOutcome::Failed);
+  ASSERT_EQ(sink.messages.size(), 2u);
+  EXPECT_EQ(sink.messages[0].kind, MessageKind::Question);
+  EXPECT_EQ(readFile(source), original);
+
+  sink.messages.clear();
+  sink.answer = kButtonYes;
+  ASSERT_EQ(ImportPictures(session, source + ".pic.log", sink, SignedPrograms::Ask), ImportOutcome::Done);
+  const std::string result = readFile(source);
+  EXPECT_NE(sink.messages.back().text.find(texts::kSignatureRemoved), std::string::npos);
+  EXPECT_FALSE(certificateTable(testing::asBytes(result)));
+  EXPECT_EQ(result.size(), vbProgram(true, false).size());  // the table's bytes are gone
+  EXPECT_EQ(readPeImage(testing::asBytes(result))->checksum,
+            peChecksum(testing::asBytes(result), readPeImage(testing::asBytes(result))->checksumOffset));
+  EXPECT_EQ(readFile(source + ".orig"), original);
 }
 
 }  // namespace

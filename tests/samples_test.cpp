@@ -15,6 +15,8 @@
 #include <unistd.h>
 
 #include "support/fixtures.hpp"
+#include "app/detect.hpp"
+#include "formats/pe_image.hpp"
 #include "transfer/export.hpp"
 #include "transfer/import.hpp"
 #include "transfer/log_reader.hpp"
@@ -27,6 +29,8 @@ namespace falcet {
 namespace {
 
 namespace fs = std::filesystem;
+
+std::string u32le_string(std::uint32_t v) { return testing::u32le(v); }
 
 struct Picture {
   std::int32_t offset, length;
@@ -113,6 +117,39 @@ std::vector<LogEntry> exportSample(const std::string& file, const testing::TempD
   if (testing::readFile(copy + ".pic.log").empty()) return {};
   EXPECT_TRUE(ReadLog(session, copy + ".pic.log", sink)) << file;
   return session.LogEntries;
+}
+
+// The header checksum as the linkers wrote it: every sample program whose checksum is not zero
+// holds the sum the system computes.
+TEST_F(Samples, ChecksumAsTheLinkersWroteIt) {
+  std::size_t checked = 0;
+  for (const char* folder : {"delphiexe", "lazarusexe", "vbexe"}) {
+    if (!fs::exists(kSamples / folder)) continue;
+    for (const auto& entry : fs::directory_iterator(kSamples / folder)) {
+      const std::string bytes = testing::readFile(entry.path());
+      const auto image = readPeImage(testing::asBytes(bytes));
+      if (!image || image->checksum == 0) continue;
+      EXPECT_EQ(image->checksum, peChecksum(testing::asBytes(bytes), image->checksumOffset)) << entry.path();
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 0u);
+}
+
+// Every program is named by what it holds: Delphi, C++Builder and Lazarus programs as Delphi EXE
+// whatever their first section, VB programs as VB EXE.
+TEST_F(Samples, ProgramsAreDetectedByWhatTheyHold) {
+  std::size_t checked = 0;
+  for (const char* folder : {"delphiexe", "lazarusexe", "vbexe"}) {
+    if (!fs::exists(kSamples / folder)) continue;
+    const auto want = std::string(folder) == "vbexe" ? SourceKindValue::VbExe : SourceKindValue::DelphiExe;
+    for (const auto& entry : fs::directory_iterator(kSamples / folder)) {
+      if (entry.path().extension() != ".exe") continue;
+      EXPECT_EQ(DetectSourceKind(entry.path().string()), want) << entry.path();
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 0u);
 }
 
 TEST_F(Samples, ShippedKindsFindEveryListedPicture) {
@@ -205,6 +242,14 @@ void importAndCheck(const std::string& file, Session& session, const std::vector
       std::string block = pictures[i];
       block.resize(static_cast<std::size_t>(entries[i].RecordedLength), '\0');
       expect.replace(static_cast<std::size_t>(entries[i].Position), block.size(), block);
+    }
+    // The header checksum follows, where the program had one.
+    const auto image = readPeImage(testing::asBytes(original));
+    ASSERT_TRUE(image) << file;
+    if (image->checksum != 0) {
+      const std::uint32_t now = static_cast<std::uint32_t>(u32le(testing::asBytes(result), image->checksumOffset).value_or(0));
+      EXPECT_EQ(now, peChecksum(testing::asBytes(result), image->checksumOffset)) << file << ": stale checksum";
+      expect.replace(static_cast<std::size_t>(image->checksumOffset), 4, u32le_string(now));
     }
     EXPECT_EQ(result == expect, true) << file << ": bytes outside the pictures changed";
     return;

@@ -1,9 +1,11 @@
 #include "app/detect.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "formats/pe_image.hpp"
+#include "formats/vb_program.hpp"
 #include "platform/codepage.hpp"
 #include "platform/file_io.hpp"
 #include "transfer/companion.hpp"
@@ -34,7 +36,30 @@ std::string ReadFirstSectionName(const std::string& name) {
   return probeFirstSectionName(FileReader(fd, static_cast<std::int64_t>(st->size)));
 }
 
+std::optional<SourceKindValue> ExecutableKindByContent(const std::string& name) {
+  const auto path = nativePath(name);
+  const auto st = fileStatus(path);
+  if (!st || !st->regular || st->size > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+  FileDescriptor fd = openRegularForRead(path);
+  if (!fd.valid()) return std::nullopt;
+  const FileReader file(fd, static_cast<std::int64_t>(st->size));
+  const auto image = readPeImage(file);
+  if (!image) return std::nullopt;
+  // Delphi, C++Builder and Lazarus keep each form as an RCDATA resource holding a form stream.
+  for (const ResourceEntry& e : readResources(file, *image)) {
+    unsigned char head[4];
+    if (e.type.named || e.type.id != kRtRcData || !e.offset || e.size < 4) continue;
+    if (file.read(*e.offset, head, 4) && std::memcmp(head, "TPF0", 4) == 0) return SourceKindValue::DelphiExe;
+  }
+  if (vbHeaderOffset(file, *image)) return SourceKindValue::VbExe;
+  for (const std::string& library : importedLibraries(file, *image))
+    if (equalsIgnoreCaseAscii(library, "MSVBVM60.DLL") || equalsIgnoreCaseAscii(library, "MSVBVM50.DLL"))
+      return SourceKindValue::VbExe;
+  return std::nullopt;
+}
+
 bool IsDelphiExecutable(const std::string& name) {
+  if (const auto kind = ExecutableKindByContent(name)) return *kind == SourceKindValue::DelphiExe;
   const std::string section = ReadFirstSectionName(name);
   if (section == ".text") return false;
   return section == "CODE";

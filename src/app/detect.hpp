@@ -10,12 +10,18 @@
 
 namespace falcet {
 
-// ".exe" (Delphi when the first section is "CODE", else VB); ".bin" and the VB blob files
+// ".exe" (Delphi or VB by what the program holds; failing that Delphi when the first section is
+// "CODE", else VB); ".bin" and the VB blob files
 // ".frx", ".ctx", ".dsx", ".pgx", ".dox" (VB BIN); ".dfm". The last four characters compared
 // without regard to letter case. None for any other name.
 [[nodiscard]] std::optional<SourceKindValue> DetectSourceKind(const std::string& name);
 
+// Whether an executable is a Delphi, C++Builder or Lazarus program: by what it holds (RCDATA form
+// streams: Delphi; the VB5! header or MSVBVM50/60 imported: VB), else by its first section's name.
 [[nodiscard]] bool IsDelphiExecutable(const std::string& name);
+
+// The kind an executable's content says, or nullopt when it says neither.
+[[nodiscard]] std::optional<SourceKindValue> ExecutableKindByContent(const std::string& name);
 
 // The first section's name of a PE file, or empty text when the file is not a readable PE file.
 // Files shorter than 1023 bytes are not opened.

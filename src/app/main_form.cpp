@@ -80,7 +80,7 @@ void MainForm::窗體匯入_Click() {
     return;
   }
   m_view.setBusy(true);
-  (void)ImportPictures(m_session, log, m_sink);
+  (void)ImportPictures(m_session, log, m_sink, SignedPrograms::Ask);
   m_view.setBusy(false);
 }
 

@@ -50,7 +50,9 @@ std::optional<PeImage> readPeImage(const ByteReader& reader) {
   image.optionalHeaderOffset = opt;
   image.optionalHeaderSize = *optSize;
   const auto entry = bytes.u32(opt + 16);
-  const auto base = image.is64 ? bytes.u64(opt + 24) : std::optional<std::uint64_t>(bytes.u32(opt + 28));
+  std::optional<std::uint64_t> base;
+  if (image.is64) base = bytes.u64(opt + 24);
+  else if (const auto base32 = bytes.u32(opt + 28)) base = *base32;
   const auto sectionAlign = bytes.u32(opt + 32), fileAlign = bytes.u32(opt + 36);
   const auto sizeOfImage = bytes.u32(opt + 56), sizeOfHeaders = bytes.u32(opt + 60), checksum = bytes.u32(opt + 64);
   const std::int64_t countAt = opt + (image.is64 ? 108 : 92);
@@ -259,6 +261,30 @@ std::vector<ResourceEntry> readResources(const ByteReader& reader, const PeImage
   return out;
 }
 
+std::vector<std::string> importedLibraries(const ByteReader& reader, const PeImage& image) {
+  std::vector<std::string> out;
+  const PeDataDirectory dir = image.directory(kPeImports);
+  const auto table = dir.address ? image.offsetOfRva(dir.address) : std::nullopt;
+  if (!table) return out;
+  ByteWindow bytes(reader);
+  // 20-byte descriptors up to an empty one; the library's name (RVA) at +12.
+  for (int i = 0; i < 4096; ++i) {
+    const std::int64_t d = *table + 20 * std::int64_t{i};
+    const auto lookup = bytes.u32(d), name = bytes.u32(d + 12), thunks = bytes.u32(d + 16);
+    if (!lookup || !name || !thunks || (*lookup == 0 && *name == 0 && *thunks == 0)) break;
+    const auto at = image.offsetOfRva(*name);
+    if (!at) continue;
+    std::string library;
+    for (std::int64_t p = *at; library.size() < 260; ++p) {
+      const auto c = bytes.u8(p);
+      if (!c || *c == 0) break;
+      library.push_back(static_cast<char>(*c));
+    }
+    out.push_back(std::move(library));
+  }
+  return out;
+}
+
 std::uint32_t peChecksum(ByteSpan file, std::int64_t checksumOffset) {
   std::uint64_t sum = 0;
   const std::size_t n = file.size();
@@ -271,6 +297,35 @@ std::uint32_t peChecksum(ByteSpan file, std::int64_t checksumOffset) {
   }
   sum = (sum & 0xFFFF) + (sum >> 16);
   return static_cast<std::uint32_t>(sum + n);
+}
+
+std::optional<PeDataDirectory> certificateTable(ByteSpan file) {
+  const auto image = readPeImage(file);
+  if (!image) return std::nullopt;
+  const PeDataDirectory d = image->directory(kPeCertificates);
+  if (d.address == 0 || d.size == 0) return std::nullopt;
+  return d;
+}
+
+std::size_t removeCertificateTable(MutableByteSpan file) {
+  const auto image = readPeImage(ByteSpan(file));
+  if (!image || image->directories.size() <= kPeCertificates) return file.size();
+  const PeDataDirectory d = image->directory(kPeCertificates);
+  if (d.address == 0 || d.size == 0) return file.size();
+  const std::int64_t entry = image->directoriesOffset + 8 * std::int64_t{kPeCertificates};
+  storeU32le(file.data() + entry, 0);
+  storeU32le(file.data() + entry + 4, 0);
+  // The table ends the file where a signing tool put it; a table elsewhere loses only its entry.
+  if (std::uint64_t{d.address} + d.size >= file.size() && d.address < file.size()) return d.address;
+  return file.size();
+}
+
+bool refreshChecksum(MutableByteSpan file) {
+  const auto image = readPeImage(ByteSpan(file));
+  if (!image) return false;
+  if (image->checksum != 0)
+    storeU32le(file.data() + image->checksumOffset, peChecksum(ByteSpan(file), image->checksumOffset));
+  return true;
 }
 
 }  // namespace falcet

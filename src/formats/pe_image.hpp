@@ -90,8 +90,25 @@ struct ResourceEntry {
 // left out.
 [[nodiscard]] std::vector<ResourceEntry> readResources(const ByteReader& bytes, const PeImage& image);
 
+// The names of the libraries the image imports (as the import directory spells them), in order.
+[[nodiscard]] std::vector<std::string> importedLibraries(const ByteReader& bytes, const PeImage& image);
+
 // The header checksum as the system's CheckSumMappedFile computes it: the 16-bit one's-complement
 // sum of the file (the checksum field taken as zero) plus the file's length.
 [[nodiscard]] std::uint32_t peChecksum(ByteSpan file, std::int64_t checksumOffset);
+
+// Writing: the changes an import makes to a program image's headers.
+
+// The certificate table (Authenticode signatures) as its data directory gives it: a file offset
+// and a size; nullopt when the image has none.
+[[nodiscard]] std::optional<PeDataDirectory> certificateTable(ByteSpan file);
+
+// Removes the certificate table: its directory entry cleared, and its bytes cut where they end
+// the file. Returns the length the file keeps.
+[[nodiscard]] std::size_t removeCertificateTable(MutableByteSpan file);
+
+// Sets the header checksum anew where it was not zero (a zero checksum stays zero). False when
+// file is no PE image.
+bool refreshChecksum(MutableByteSpan file);
 
 }  // namespace falcet

@@ -11,13 +11,17 @@ namespace falcet {
 
 inline constexpr std::string_view kAppTitle = texts::kAppTitle;
 inline constexpr int kButtonOk = 1;
+inline constexpr int kButtonYes = 6;
+inline constexpr int kButtonNo = 7;
 
-enum class MessageKind { Info, Error };
+// A question has the buttons yes and no; a sink that cannot ask answers neither.
+enum class MessageKind { Info, Error, Question };
 
 class MessageSink {
  public:
   virtual ~MessageSink() = default;
-  // Shows text under title; returns the code of the button pressed (kButtonOk).
+  // Shows text under title; returns the code of the button pressed (kButtonOk; for a question
+  // kButtonYes or kButtonNo).
   virtual int show(std::string_view text, std::string_view title, MessageKind kind) = 0;
 };
 

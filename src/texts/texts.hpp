@@ -73,6 +73,14 @@ inline constexpr std::string_view kSourceFilter =
 inline constexpr std::string_view kLogFilter = "記錄檔(*.log)|*.log|全部檔案(*.*)|*.*";
 
 // The result view after an export or an import.
+inline constexpr std::string_view kSignedProgramQuestion =
+    "此程式有數位簽章（Authenticode）。匯入圖像後，簽章將無法再通過驗證。\r\n"
+    "要移除簽章並匯入嗎？（選「否」則不匯入，不寫入任何檔案。）";
+inline constexpr std::string_view kSignedProgramRefused =
+    "此程式有數位簽章（Authenticode），匯入圖像後簽章將無法再通過驗證，因此未匯入，未寫入任何檔案。\r\n"
+    "若仍要匯入：命令列請加上 --remove-signature；視窗中在詢問時選「是」。簽章會被移除。";
+inline constexpr std::string_view kSignatureRemoved = "已移除程式的數位簽章（Authenticode）。";
+
 namespace result {
 inline constexpr std::string_view kExportTitle = "匯出結果 - Falcet";
 inline constexpr std::string_view kImportTitle = "匯入結果 - Falcet";
@@ -113,6 +121,8 @@ inline constexpr std::string_view kImportCommand =
     "依記錄檔把圖像匯入原始檔（原始檔為記錄檔名去掉 .pic.log）。\n"
     "例：falcet-cli import D:/a/prog.exe.pic.log";
 inline constexpr std::string_view kLogArgument = "記錄檔（*.pic.log）";
+inline constexpr std::string_view kRemoveSignatureOption =
+    "有數位簽章的程式：移除簽章後匯入（預設不匯入，因為匯入後簽章無法再通過驗證）";
 inline constexpr std::string_view kDetectCommand =
     "顯示依檔名判斷出的原始檔類型（vb-exe、vb-bin、delphi-exe、"
     "delphi-dfm），判斷不出時顯示 none。\n例：falcet-cli detect prog.exe";

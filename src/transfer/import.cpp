@@ -128,7 +128,7 @@ bool FileExists(const std::string& name, MessageSink& sink) {
   return true;
 }
 
-ImportOutcome ImportPictures(Session& session, std::string logName, ResultSink& sink) {
+ImportOutcome ImportPictures(Session& session, std::string logName, ResultSink& sink, SignedPrograms signedPrograms) {
   if (!ReadLog(session, logName, sink)) return ImportOutcome::Failed;
   // The log name minus ".pic.log" (8 characters, all ASCII).
   std::string sourceName = logName.substr(0, logName.size() - 8);
@@ -138,8 +138,19 @@ ImportOutcome ImportPictures(Session& session, std::string logName, ResultSink& 
   }
   Source& src = session.source;
   const MutableByteSpan bytes(src.SourceBytes.data(), static_cast<std::size_t>(src.SourceSize));
+  ImportOptions options;
+  if (isExecutableImage(bytes) && certificateTable(bytes)) {
+    options.removeSignature =
+        signedPrograms == SignedPrograms::RemoveSignature ||
+        (signedPrograms == SignedPrograms::Ask &&
+         sink.show(texts::kSignedProgramQuestion, kAppTitle, MessageKind::Question) == kButtonYes);
+    if (!options.removeSignature) {
+      sink.show(texts::kSignedProgramRefused, kAppTitle, MessageKind::Error);
+      return ImportOutcome::Failed;
+    }
+  }
   DiskPictureFiles files(sink);
-  const ImportPlan plan = makeImportPlan(session, bytes, files);
+  const ImportPlan plan = makeImportPlan(session, bytes, files, options);
   if (plan.rebuilt && plan.content.size() > static_cast<std::size_t>(INT32_MAX)) {
     sink.show(texts::kRebuiltTooLarge, kAppTitle, MessageKind::Error);
     return ImportOutcome::Failed;
@@ -176,7 +187,8 @@ ImportOutcome ImportPictures(Session& session, std::string logName, ResultSink& 
   }
   const CompanionUpdate companion = prepareCompanion(sourceName, plan);
 
-  const ByteSpan content = plan.rebuilt ? ByteSpan(plan.content) : ByteSpan(bytes);
+  if (plan.signatureRemoved) report += std::string(texts::kSignatureRemoved) + "\r\n";
+  const ByteSpan content = plan.rebuilt ? ByteSpan(plan.content) : ByteSpan(bytes).first(plan.patchedLength);
   if (!replaceFileContent(nativePath(sourceName), content.data(), content.size(), {})) {
     sink.show(texts::kWriteFileError, kAppTitle, MessageKind::Error);
     return ImportOutcome::Failed;

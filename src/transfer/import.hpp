@@ -18,7 +18,13 @@ enum class ImportOutcome {
   Done,     // written with every picture imported
 };
 
-ImportOutcome ImportPictures(Session& session, std::string logName, ResultSink& sink);
+// What import does with a program that carries an Authenticode signature, which no longer
+// verifies once anything in the file changes: refuse it (nothing written), remove the signature,
+// or ask the user (a yes/no question; "no" refuses).
+enum class SignedPrograms { Refuse, RemoveSignature, Ask };
+
+ImportOutcome ImportPictures(Session& session, std::string logName, ResultSink& sink,
+                             SignedPrograms signedPrograms = SignedPrograms::Refuse);
 
 // Whether a file is there. Reports an unexpected error (other than a missing file or folder)
 // with its number under the title "錯誤" and then answers true.

@@ -175,12 +175,20 @@ void fixDfmHeader(std::vector<unsigned char>& c, std::int64_t oldSize) {
   storeU32le(&c[*field], old + static_cast<std::uint32_t>(delta));
 }
 
-ImportPlan makeImportPlan(const Session& session, MutableByteSpan sourceBytes, PictureFiles& files) {
+ImportPlan makeImportPlan(const Session& session, MutableByteSpan sourceBytes, PictureFiles& files,
+                          ImportOptions options) {
   if (isFormFile(session.SourceKind) && !isExecutableImage(sourceBytes))
     return rebuildFormFile(session.LogEntries, session.pictureKinds, session.SourceKind,
                            sourceBytes, files);
   ImportPlan plan;
-  plan.entries = patchExecutable(session.LogEntries, session.pictureKinds, sourceBytes, files);
+  plan.patchedLength = sourceBytes.size();
+  if (options.removeSignature && certificateTable(sourceBytes)) {
+    plan.patchedLength = removeCertificateTable(sourceBytes);
+    plan.signatureRemoved = true;
+  }
+  const MutableByteSpan kept = sourceBytes.first(plan.patchedLength);
+  plan.entries = patchExecutable(session.LogEntries, session.pictureKinds, kept, files);
+  (void)refreshChecksum(kept);
   return plan;
 }
 

@@ -60,6 +60,8 @@ struct EntryResult {
 struct ImportPlan {
   std::vector<EntryResult> entries;    // one per log entry, in log order
   bool rebuilt = false;                // true: content holds the new file; false: patched in place
+  std::size_t patchedLength = 0;       // patched in place: how many of the bytes the file keeps
+  bool signatureRemoved = false;       // the certificate table was removed
   std::vector<unsigned char> content;  // the rebuilt form file
   std::vector<SizeChange> changes;     // rebuilt: the pictures that changed size, in rising order
 };
@@ -79,8 +81,13 @@ struct ImportPlan {
 // was right stays right; content without such a header is left alone.
 void fixDfmHeader(std::vector<unsigned char>& content, std::int64_t oldSize);
 
-// The whole plan for a session whose log and source are loaded.
-[[nodiscard]] ImportPlan makeImportPlan(const Session& session, MutableByteSpan sourceBytes,
-                                    PictureFiles& files);
+// The whole plan for a session whose log and source are loaded. A program image's certificate
+// table is removed first when removeSignature says so; its header checksum is then set anew
+// where it was not zero.
+struct ImportOptions {
+  bool removeSignature = false;
+};
+[[nodiscard]] ImportPlan makeImportPlan(const Session& session, MutableByteSpan sourceBytes, PictureFiles& files,
+                                        ImportOptions options = {});
 
 }  // namespace falcet

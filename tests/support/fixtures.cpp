@@ -177,6 +177,135 @@ std::string peFile(std::string_view firstSection, std::uint16_t sections, const 
   return s;
 }
 
+namespace {
+
+std::uint32_t alignUp(std::uint32_t v, std::uint32_t a) { return (v + a - 1) / a * a; }
+
+// A resource section at rva: RCDATA (10), one name directory, each name with language 0.
+std::string resourceSection(const std::vector<std::pair<std::string, std::string>>& items, std::uint32_t rva) {
+  const auto n = static_cast<std::uint32_t>(items.size());
+  auto dir = [](std::uint16_t named, std::uint16_t ids) { return std::string(12, '\0') + u16le(named) + u16le(ids); };
+  // Layout: root (1 entry), names (n entries), n language directories (1 entry each), n data
+  // entries, the name strings, then the data (aligned to 8).
+  const std::uint32_t rootSize = 16 + 8, namesAt = rootSize, langsAt = namesAt + 16 + 8 * n;
+  const std::uint32_t entriesAt = langsAt + n * (16 + 8), stringsAt = entriesAt + 16 * n;
+  std::string strings;
+  std::vector<std::uint32_t> stringOffsets;
+  for (const auto& [name, data] : items) {
+    stringOffsets.push_back(stringsAt + static_cast<std::uint32_t>(strings.size()));
+    strings += u16le(static_cast<std::uint16_t>(name.size()));
+    for (char c : name) strings += u16le(static_cast<unsigned char>(c));
+  }
+  std::uint32_t dataAt = alignUp(stringsAt + static_cast<std::uint32_t>(strings.size()), 8);
+  std::string out = dir(0, 1) + u32le(10) + u32le(0x80000000u | namesAt);
+  out += dir(static_cast<std::uint16_t>(n), 0);
+  for (std::uint32_t i = 0; i < n; ++i)
+    out += u32le(0x80000000u | stringOffsets[i]) + u32le(0x80000000u | (langsAt + i * 24));
+  for (std::uint32_t i = 0; i < n; ++i) out += dir(0, 1) + u32le(0) + u32le(entriesAt + 16 * i);
+  std::string data;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const std::string& bytes = items[i].second;
+    out += u32le(rva + dataAt + static_cast<std::uint32_t>(data.size())) + u32le(static_cast<std::uint32_t>(bytes.size())) +
+           u32le(0) + u32le(0);
+    data += bytes;
+    data.resize(alignUp(static_cast<std::uint32_t>(data.size()), 8), '\0');
+  }
+  out += strings;
+  out.resize(dataAt, '\0');
+  return out + data;
+}
+
+// An import section at rva: one descriptor per library (no functions), then the names.
+std::string importSection(const std::vector<std::string>& libraries, std::uint32_t rva) {
+  const auto n = static_cast<std::uint32_t>(libraries.size());
+  const std::uint32_t namesAt = 20 * (n + 1);
+  std::string descriptors, names;
+  for (const std::string& library : libraries) {
+    const std::uint32_t name = rva + namesAt + static_cast<std::uint32_t>(names.size());
+    descriptors += u32le(0) + u32le(0) + u32le(0) + u32le(name) + u32le(0);
+    names += library + std::string(1, '\0');
+  }
+  return descriptors + std::string(20, '\0') + names;
+}
+
+}  // namespace
+
+std::string peProgram(const PeSpec& spec) {
+  struct Section {
+    std::string name, data;
+    std::uint32_t flags;
+    int directory;  // the data directory it is, or -1
+  };
+  std::vector<Section> sections;
+  sections.push_back({spec.firstSection, spec.code, 0x60000020u, -1});
+  std::uint32_t rva = 0x1000 + alignUp(static_cast<std::uint32_t>(spec.code.size()), 0x1000);
+  std::vector<std::uint32_t> rvas{0x1000};
+  auto add = [&](std::string name, std::string data, std::uint32_t flags, int directory) {
+    rvas.push_back(rva);
+    rva += alignUp(std::max<std::uint32_t>(1, static_cast<std::uint32_t>(data.size())), 0x1000);
+    sections.push_back({std::move(name), std::move(data), flags, directory});
+  };
+  if (!spec.imports.empty()) add(".idata", importSection(spec.imports, rva), 0xC0000040u, 1);
+  if (!spec.rcdata.empty()) add(".rsrc", resourceSection(spec.rcdata, rva), 0x40000040u, 2);
+  if (spec.relocations) add(".reloc", u32le(0x1000) + u32le(8), 0x42000040u, 5);
+
+  const std::uint32_t optSize = spec.is64 ? 240 : 224;
+  std::string h(0x80, '\0');
+  h[0] = 'M', h[1] = 'Z';
+  h.replace(60, 4, u32le(0x80));
+  h += std::string("PE\0\0", 4);
+  h += u16le(spec.is64 ? 0x8664 : 0x14C) + u16le(static_cast<std::uint16_t>(sections.size())) + u32le(0) + u32le(0) +
+       u32le(0) + u16le(static_cast<std::uint16_t>(optSize)) + u16le(spec.is64 ? 0x22 : 0x10F);
+  std::string opt = u16le(spec.is64 ? 0x20B : 0x10B) + std::string(2, '\0');
+  std::uint32_t initialized = 0;
+  for (std::size_t i = 1; i < sections.size(); ++i) initialized += alignUp(static_cast<std::uint32_t>(sections[i].data.size()), 0x200);
+  opt += u32le(alignUp(static_cast<std::uint32_t>(spec.code.size()), 0x200)) + u32le(initialized) + u32le(0);
+  opt += u32le(0x1000) + u32le(0x1000);  // entry point, base of code
+  if (spec.is64) opt += u32le(0x400000) + u32le(0);  // image base (64-bit)
+  else opt += u32le(0) + u32le(0x400000);            // base of data, image base
+  opt += u32le(0x1000) + u32le(0x200) + u16le(4) + u16le(0) + u16le(0) + u16le(0) + u16le(4) + u16le(0) + u32le(0);
+  opt += u32le(rva) + u32le(0x400) + u32le(0) + u16le(2) + u16le(0x8140);  // size of image, headers, checksum
+  const std::string stack = spec.is64 ? u32le(0x100000) + u32le(0) : u32le(0x100000);
+  opt += stack + stack + stack + stack;  // stack and heap reserve and commit
+  opt += u32le(0) + u32le(16);
+  std::string directories(16 * 8, '\0');
+  for (std::size_t i = 0; i < sections.size(); ++i)
+    if (sections[i].directory >= 0)
+      directories.replace(static_cast<std::size_t>(sections[i].directory) * 8, 8,
+                          u32le(rvas[i]) + u32le(static_cast<std::uint32_t>(sections[i].data.size())));
+  opt += directories;
+  h += opt;
+  std::uint32_t raw = 0x400;
+  std::string body;
+  for (std::size_t i = 0; i < sections.size(); ++i) {
+    std::string name = sections[i].name.substr(0, 8);
+    name.resize(8, '\0');
+    const auto size = static_cast<std::uint32_t>(sections[i].data.size());
+    const std::uint32_t rawSize = alignUp(size, 0x200);
+    h += name + u32le(size) + u32le(rvas[i]) + u32le(rawSize) + u32le(raw) + std::string(12, '\0') + u32le(sections[i].flags);
+    std::string data = sections[i].data;
+    data.resize(rawSize, '\0');
+    body += data;
+    raw += rawSize;
+  }
+  h.resize(0x400, '\0');
+  std::string file = h + body + spec.overlay;
+  if (spec.checksum) {
+    const std::size_t at = 0x80 + 24 + 64;
+    std::uint64_t sum = 0;
+    for (std::size_t i = 0; i < file.size(); i += 2) {
+      if (i == at || i == at + 2) continue;
+      std::uint32_t word = static_cast<unsigned char>(file[i]);
+      if (i + 1 < file.size()) word |= static_cast<std::uint32_t>(static_cast<unsigned char>(file[i + 1])) << 8;
+      sum += word;
+      sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    file.replace(at, 4, u32le(static_cast<std::uint32_t>(sum + file.size())));
+  }
+  return file;
+}
+
 std::string delphiFormWithManyPictures(int count) {
   std::string stream = "TPF0" + shortString("TGalleryForm") + shortString("GalleryForm");
   stream += binaryProperty("Icon.Data", icoImage(1));

@@ -69,6 +69,23 @@ std::string delphiFormWithManyPictures(int count);
 // then payload (padded to at least 1024 bytes in all).
 std::string peFile(std::string_view firstSection, std::uint16_t sections, const std::string& payload);
 
+// A well-formed 32- or 64-bit program image as a linker lays it out: headers (FileAlignment 0x200,
+// SectionAlignment 0x1000, image base 0x400000), a code section named firstSection holding code,
+// an import section naming imports (when any), a resource section with one RCDATA resource per
+// entry of rcdata (named as given, language 0), a .reloc section when relocations, and overlay
+// after the last section. With checksum, the header checksum is set as the system computes it.
+struct PeSpec {
+  bool is64 = false;
+  std::string firstSection = ".text";
+  std::string code = std::string(16, '\x90');
+  std::vector<std::string> imports;
+  std::vector<std::pair<std::string, std::string>> rcdata;
+  bool relocations = false;
+  std::string overlay;
+  bool checksum = true;
+};
+std::string peProgram(const PeSpec& spec);
+
 // The kinds of the shipped settings file.
 PictureKinds shippedKinds();
 
@@ -101,7 +118,7 @@ class RecordingSink : public ResultSink {
  public:
   int show(std::string_view text, std::string_view title, MessageKind kind) override {
     messages.push_back({std::string(text), std::string(title), kind});
-    return kButtonOk;
+    return kind == MessageKind::Question ? answer : kButtonOk;
   }
   // Records the result and shows its text, as a sink without a result view does.
   void showResult(const ResultReport& result) override {
@@ -111,6 +128,7 @@ class RecordingSink : public ResultSink {
   [[nodiscard]] bool listsPictures() const override { return true; }
   std::vector<Shown> messages;
   std::vector<ResultReport> results;
+  int answer = kButtonNo;  // to every question
 };
 
 }  // namespace falcet::testing

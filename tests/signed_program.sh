@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# A program signed with a certificate of our own (osslsigncode): import refuses it and writes
+# nothing; with --remove-signature it goes in, the certificate table is gone and the report says so.
+set -euo pipefail
+cli=$1
+make_fixture=$2
+command -v osslsigncode > /dev/null && command -v openssl > /dev/null || { echo "no osslsigncode"; exit 77; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+"$make_fixture" --program plain.exe
+openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 -subj "/CN=Falcet test" 2> /dev/null
+osslsigncode sign -certs cert.pem -key key.pem -in plain.exe -out prog.exe > /dev/null
+osslsigncode verify -CAfile cert.pem -in prog.exe > /dev/null 2>&1 || { echo "the signed fixture does not verify"; exit 1; }
+cp prog.exe signed.exe
+
+"$cli" export --kind vb-exe prog.exe > /dev/null
+status=0
+"$cli" import --kind vb-exe prog.exe.pic.log > out 2> err || status=$?
+[ "$status" -eq 1 ] || { echo "a signed program was imported (exit $status)"; exit 1; }
+grep -q '數位簽章' err
+cmp prog.exe signed.exe
+[ ! -e prog.exe.bak ]
+
+"$cli" import --kind vb-exe --remove-signature prog.exe.pic.log > out
+grep -q '已移除程式的數位簽章' out
+grep -q '匯入完成！' out
+if osslsigncode verify -CAfile cert.pem -in prog.exe > /dev/null 2>&1; then echo "still signed"; exit 1; fi
+[ "$(stat -c %s prog.exe)" -lt "$(stat -c %s signed.exe)" ]
+if command -v x86_64-w64-mingw32-objdump > /dev/null; then
+  x86_64-w64-mingw32-objdump -p prog.exe | grep -q 'Entry 4 00000000 00000000 Security Directory'
+fi
+cmp prog.exe.orig signed.exe
+echo "signed program ok"
