@@ -46,6 +46,18 @@ PictureKind block() {
   return k;
 }
 
+// A bitmap that holds a copy of its length: "BM", u32 file size (= the stored length), after the
+// stored u32 L (P = marker).
+PictureKind bitmap() {
+  PictureKind k;
+  k.Name = "Bitmap";
+  k.FileHandleMark = "BM";
+  k.FilePosFix = 0;
+  k.FileLenPos = 2;
+  k.BinFileLenPos = -4;
+  return k;
+}
+
 // Picture files held in memory; an entry whose file is not in the map is missing.
 class MemoryFiles : public PictureFiles {
  public:
@@ -89,6 +101,12 @@ std::string dfmHeader(std::uint32_t streamSize) {
   return std::string("\xFF\x0A\x00", 3) + "TFORM1" + std::string(1, '\0') + "\x30\x10" + u32le(streamSize);
 }
 
+const std::int32_t kBig = static_cast<std::int32_t>(testing::bmpImage(8, 4, 1).size());
+const std::int32_t kSmall = static_cast<std::int32_t>(testing::bmpImage(2, 2, 2).size());
+std::string withFileSize(std::string bmp, std::int32_t size) {
+  return bmp.replace(2, 4, u32le(static_cast<std::uint32_t>(size)));
+}
+
 const std::string kExe = "headPIC" + u32le(4) + "abcd" + "tail";
 const std::string kBlocks = "TPF0" + std::string("D") + u32le(8) + u32le(4) + "abcd" + "...";
 
@@ -97,7 +115,7 @@ class Plan : public ::testing::TestWithParam<Case> {};
 TEST_P(Plan, VerdictsBytesAndChanges) {
   const Case& c = GetParam();
   Session session;
-  session.pictureKinds = {pic(), outer(), block()};
+  session.pictureKinds = {pic(), outer(), block(), bitmap()};
   session.SourceKind = c.sourceKind;
   MemoryFiles files(c.files);
   for (const Entry& e : c.entries) {
@@ -141,6 +159,18 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"ExeShrunk", K::VbExe, kExe, {{11, 4, 1, "a"}}, {{"a", "xy"}}, {V::Imported},
              "headPIC" + u32le(4) + std::string("xy\0\0", 4) + "tail", {}},
         Case{"ExeLargerRefused", K::DelphiExe, kExe, {{11, 4, 1, "a"}}, {{"a", "abcde"}}, {V::TooLarge}, kExe, {}},
+        // A smaller bitmap's own file size takes the stored length, so it is found again; a picture
+        // that would no longer be found (its marker was its own first bytes) is refused.
+        Case{"ExeBitmapKeepsItsLength", K::DelphiExe, u32le(kBig) + testing::bmpImage(8, 4, 1) + "tail",
+             {{4, kBig, 4, "a"}}, {{"a", testing::bmpImage(2, 2, 2)}}, {V::Imported},
+             u32le(kBig) + withFileSize(testing::bmpImage(2, 2, 2), kBig) + std::string(kBig - kSmall, '\0') + "tail", {}},
+        Case{"ExeWouldBeLost", K::VbExe, u32le(14) + "BM" + u32le(14) + "12345678" + "tail", {{4, 14, 4, "a"}},
+             {{"a", "not a bitmap"}}, {V::WouldBeLost}, u32le(14) + "BM" + u32le(14) + "12345678" + "tail", {}},
+        // An entry in a place this import has already written is checked against the source as
+        // loaded: refused.
+        Case{"ExeEntryInsideAnEarlierPlace", K::VbExe, "headPIC" + u32le(11) + "abcPIC" + u32le(1) + "x" + "tail",
+             {{11, 11, 1, "a"}, {21, 1, 1, "b"}}, {{"a", "abcPIC" + u32le(1) + "y"}, {"b", "z"}},
+             {V::Imported, V::OutOfRange}, "headPIC" + u32le(11) + "abcPIC" + u32le(1) + "y" + "tail", {}},
         // An executable image is patched in place whatever the kind says.
         Case{"ImageNamedAsForm", K::VbBin, "MZ" + std::string(58, '\0') + u32le(64) + "PE" + std::string(2, '\0') + kExe,
              {{79, 4, 1, "a"}}, {{"a", "wxyz"}}, {V::Imported},

@@ -241,6 +241,10 @@ void importAndCheck(const std::string& file, Session& session, const std::vector
     for (std::size_t i = 0; i < entries.size(); ++i) {
       std::string block = pictures[i];
       block.resize(static_cast<std::size_t>(entries[i].RecordedLength), '\0');
+      // A smaller picture's own copy of the length (a bitmap's file size) takes the stored value.
+      const PictureKind& k = session.pictureKinds[static_cast<std::size_t>(entries[i].KindIndex - 1)];
+      if (pictures[i].size() < block.size() && k.FileLenPos > 0 && k.FileLenPos + 4 <= static_cast<int>(block.size()))
+        block.replace(static_cast<std::size_t>(k.FileLenPos), 4, testing::u32le(static_cast<std::uint32_t>(entries[i].RecordedLength + k.BinFileLenFix)));
       expect.replace(static_cast<std::size_t>(entries[i].Position), block.size(), block);
     }
     // The header checksum follows, where the program had one.
@@ -252,6 +256,19 @@ void importAndCheck(const std::string& file, Session& session, const std::vector
       expect.replace(static_cast<std::size_t>(image->checksumOffset), 4, u32le_string(now));
     }
     EXPECT_EQ(result == expect, true) << file << ": bytes outside the pictures changed";
+    // A fresh export finds every picture where it was.
+    Session again;
+    again.pictureKinds = session.pictureKinds;
+    again.SourceKind = session.SourceKind;
+    testing::TempDir dir;
+    std::string path = dir.file("rebuilt.exe");
+    testing::writeFile(path, result);
+    ASSERT_TRUE(ExportPictures(again, path, sink));
+    ASSERT_TRUE(ReadLog(again, path + ".pic.log", sink)) << file;
+    std::set<std::pair<std::int32_t, std::int32_t>> found;
+    for (const LogEntry& e : again.LogEntries) found.insert({e.Position, e.RecordedLength});
+    for (const LogEntry& e : entries)
+      EXPECT_TRUE(found.count({e.Position, e.RecordedLength})) << file << ": picture at " << e.Position << " lost";
     return;
   }
   auto u32 = [&](std::int64_t at) { return falcet::i32le(testing::asBytes(result), at).value_or(-1); };

@@ -37,6 +37,8 @@ inline constexpr std::string_view kVerdictUnreadable = "  圖像檔案無法讀�
 inline constexpr std::string_view kVerdictWrongFormat = "  格式不符，此圖像未匯入！";
 inline constexpr std::string_view kVerdictIncomplete = "  圖像不完整，此圖像未匯入！";
 inline constexpr std::string_view kVerdictMismatch = "  記錄與原始檔不符，此圖像未匯入！";
+inline constexpr std::string_view kVerdictWouldBeLost =
+    "  在程式中就地縮小後將無法再找到此圖像（其長度欄位無法就地改寫），此圖像未匯入！";
 inline constexpr std::string_view kCompanionUpdated = "已更新窗體文字檔中的位置：";
 inline constexpr std::string_view kCompanionMissing = "找不到窗體文字檔，其中指向此檔的位置未能更新：";
 inline constexpr std::string_view kCompanionWriteError = "窗體文字檔無法寫入，其中的位置未更新：";

@@ -44,6 +44,7 @@ std::string_view verdictText(Verdict v) {
     case Verdict::Mismatch: return texts::kVerdictMismatch;
     case Verdict::WrongFormat: return texts::kVerdictWrongFormat;
     case Verdict::Incomplete: return texts::kVerdictIncomplete;
+    case Verdict::WouldBeLost: return texts::kVerdictWouldBeLost;
   }
   return {};
 }

@@ -1,11 +1,13 @@
 #include "transfer/import_plan.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "formats/delphi_stream.hpp"
 #include "formats/pe_image.hpp"
 #include "formats/picture_facts.hpp"
+#include "transfer/picture_scan.hpp"
 
 namespace falcet {
 namespace {
@@ -62,16 +64,59 @@ void updateEnclosingFields(std::vector<unsigned char>& out, const PictureKind& k
 
 }  // namespace
 
-std::vector<EntryResult> patchExecutable(const std::vector<LogEntry>& entries,
-                                         const PictureKinds& kinds, MutableByteSpan bytes,
-                                         PictureFiles& files) {
+namespace {
+
+// Puts picture into its place in an executable, the rest zero-filled and the picture's own copy
+// of the length (FileLenPos inside the place) set to the stored value. False, with the place as
+// it was, when the kind would then no longer find the picture at its marker.
+bool patchInPlace(const LogEntry& e, const PictureKinds& kinds, bool delphiBlockTest, MutableByteSpan bytes,
+                  ByteSpan picture) {
+  const PictureKind& kind = kindOf(e, kinds);
+  const std::int64_t marker = std::int64_t{e.Position} - kind.FilePosFix;
+  auto findable = [&] {
+    if (marker < 0 || marker > INT32_MAX) return false;
+    const auto found = testPosition(bytes.data(), static_cast<std::int32_t>(bytes.size()), kinds, delphiBlockTest,
+                                    static_cast<std::int32_t>(marker));
+    return found && found->start == e.Position && found->length == e.RecordedLength &&
+           static_cast<std::int32_t>(found->kind + 1) == e.KindIndex;
+  };
+  const bool wasFindable = findable();
+  auto place = bytes.subspan(static_cast<std::size_t>(e.Position), static_cast<std::size_t>(e.RecordedLength));
+  const std::vector<unsigned char> old(place.begin(), place.end());
+  std::memcpy(place.data(), picture.data(), picture.size());
+  std::memset(place.data() + picture.size(), 0, place.size() - picture.size());
+  if (picture.size() < place.size() && kind.FileLenPos > 0 &&
+      static_cast<std::int64_t>(kind.FileLenPos) + 4 <= static_cast<std::int64_t>(place.size()))
+    (void)putI32le(place, kind.FileLenPos, e.RecordedLength + kind.BinFileLenFix);
+  if (!wasFindable || findable()) return true;
+  std::memcpy(place.data(), old.data(), old.size());
+  return false;
+}
+
+}  // namespace
+
+std::vector<EntryResult> patchExecutable(const std::vector<LogEntry>& entries, const PictureKinds& kinds,
+                                         bool delphiBlockTest, MutableByteSpan bytes, PictureFiles& files) {
   std::vector<EntryResult> results;
   results.reserve(entries.size());
   std::vector<unsigned char> picture;
+  // What this import has written: an entry is checked against the source as it was loaded, so
+  // one whose marker, length or place lies in an earlier entry's place is refused.
+  std::vector<std::pair<std::int64_t, std::int64_t>> written;
+  auto overlapsWritten = [&](const LogEntry& e) {
+    const PictureKind& kind = kindOf(e, kinds);
+    const std::int64_t from = std::min<std::int64_t>({std::int64_t{e.Position} - kind.FilePosFix,
+                                                      std::int64_t{e.Position} + kind.BinFileLenPos, e.Position});
+    const std::int64_t to = std::max<std::int64_t>(std::int64_t{e.Position} + e.RecordedLength,
+                                                   std::int64_t{e.Position} + kind.BinFileLenPos + 4);
+    return std::any_of(written.begin(), written.end(), [&](const auto& w) { return from < w.second && w.first < to; });
+  };
   for (const LogEntry& e : entries) {
     EntryResult r{Verdict::Imported, e.Position, e.RecordedLength, std::nullopt, false};
     if (auto v = precheck(e, kinds, bytes, files)) {
       r.verdict = *v;
+    } else if (overlapsWritten(e)) {
+      r.verdict = Verdict::OutOfRange;
     } else if (e.FileLength > e.RecordedLength) {
       r.verdict = Verdict::TooLarge;
     } else {
@@ -81,11 +126,14 @@ std::vector<EntryResult> patchExecutable(const std::vector<LogEntry>& entries,
       } else if (auto bad = checkPicture(kindOf(e, kinds), picture, r)) {
         r.verdict = *bad;
       } else {
-        auto place = bytes.subspan(static_cast<std::size_t>(e.Position),
-                                   static_cast<std::size_t>(e.RecordedLength));
+        const auto place = bytes.subspan(static_cast<std::size_t>(e.Position), static_cast<std::size_t>(e.RecordedLength));
         r.changed = picture.size() != place.size() || std::memcmp(place.data(), picture.data(), picture.size()) != 0;
-        std::memcpy(place.data(), picture.data(), picture.size());
-        std::memset(place.data() + picture.size(), 0, place.size() - picture.size());
+        if (!patchInPlace(e, kinds, delphiBlockTest, bytes, picture)) {
+          r.verdict = Verdict::WouldBeLost;
+          r.changed = false;
+        } else {
+          written.emplace_back(e.Position, std::int64_t{e.Position} + e.RecordedLength);
+        }
       }
     }
     results.push_back(r);
@@ -187,7 +235,7 @@ ImportPlan makeImportPlan(const Session& session, MutableByteSpan sourceBytes, P
     plan.signatureRemoved = true;
   }
   const MutableByteSpan kept = sourceBytes.first(plan.patchedLength);
-  plan.entries = patchExecutable(session.LogEntries, session.pictureKinds, kept, files);
+  plan.entries = patchExecutable(session.LogEntries, session.pictureKinds, isDelphi(session.SourceKind), kept, files);
   (void)refreshChecksum(kept);
   return plan;
 }

@@ -37,6 +37,7 @@ enum class Verdict {
   Mismatch,     // the source does not hold the kind's marker and the recorded length there
   WrongFormat,  // the picture file's format is not one the kind accepts
   Incomplete,   // the picture's own structure runs past the end of its file
+  WouldBeLost,  // executables: patched in place, the kind would no longer find the picture
 };
 
 // Where the plan gets the picture files from.
@@ -66,9 +67,12 @@ struct ImportPlan {
   std::vector<SizeChange> changes;     // rebuilt: the pictures that changed size, in rising order
 };
 
-// Patches the pictures of an executable into bytes, in place.
+// Patches the pictures of an executable into bytes, in place. The stored lengths stay; a copy of
+// the length inside the picture (a bitmap's file size) takes the stored value, so that the rest of
+// the place belongs to the picture; a picture the kind would then no longer find where it was is
+// refused (delphiBlockTest: the source is a Delphi program, as the scan tests it).
 [[nodiscard]] std::vector<EntryResult> patchExecutable(const std::vector<LogEntry>& entries,
-                                                       const PictureKinds& kinds,
+                                                       const PictureKinds& kinds, bool delphiBlockTest,
                                                        MutableByteSpan bytes, PictureFiles& files);
 
 // Rebuilds a form file (VB blob file or Delphi .dfm) with the pictures of the entries.
