@@ -68,20 +68,20 @@ int main(int argc, char** argv) {
   for (int r = 0; r < 3; ++r) {
     fastCount = 0;
     auto t0 = Clock::now();
-    PictureWalk walk(size);
+    PictureWalk walk(kinds, size);
     scanPictures(bytes, size, kinds, false, filter, [&](const ScanMatch& m) {
       ++fastCount;
-      return walk.step(m);
+      return walk.step(m, bytes);
     });
     tFast = std::min(tFast, seconds(t0, Clock::now()));
   }
 
   std::size_t literalCount = 0;
   auto t0 = Clock::now();
-  PictureWalk walk(size);
+  PictureWalk walk(kinds, size);
   testing::literalScan(bytes, size, kinds, false, [&](const ScanMatch& m) {
     ++literalCount;
-    return walk.step(m);
+    return walk.step(m, bytes);
   });
   const double tLiteral = seconds(t0, Clock::now());
 

@@ -33,15 +33,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::vector<Found> fast, literal;
   MarkerFilter filter(kinds);
-  PictureWalk walk(n);
+  PictureWalk walk(kinds, n);
   scanPictures(bytes, n, kinds, delphi, filter, [&](const ScanMatch& m) {
     fast.push_back({m.markerPos, m.start, m.length, m.kind});
-    return walk.step(m);
+    return walk.step(m, bytes);
   });
-  PictureWalk literalWalk(n);
+  PictureWalk literalWalk(kinds, n);
   testing::literalScan(bytes, n, kinds, delphi, [&](const ScanMatch& m) {
     literal.push_back({m.markerPos, m.start, m.length, m.kind});
-    return literalWalk.step(m);
+    return literalWalk.step(m, bytes);
   });
   fuzz::check(fast == literal, "the fast scan differs from the literal one");
   return 0;

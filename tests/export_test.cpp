@@ -121,6 +121,26 @@ TEST_F(ExportFixture, ListAgreesWithExport) {
   }
 }
 
+// Where a kind names the formats it accepts, a hit that is no picture of them is neither written
+// nor logged; its number is used up, and list shows the same.
+TEST_F(ExportFixture, OnlyPicturesOfTheKindsFormats) {
+  session.pictureKinds[0].AcceptFormats = {"gif"};
+  const std::string gif = testing::gifImage(1);
+  writeFile(source, "PIC" + u32le(static_cast<std::uint32_t>(gif.size())) + gif + "PIC" + u32le(5) + "hello" + "PIC" +
+                        u32le(static_cast<std::uint32_t>(gif.size())) + gif + "..");
+  ASSERT_TRUE(run(source));
+  const std::string log = readFile(source + ".pic.log");
+  EXPECT_NE(log.find("prog.bin.001.dat"), std::string::npos) << log;
+  EXPECT_EQ(log.find("prog.bin.002.dat"), std::string::npos) << log;
+  EXPECT_NE(log.find("prog.bin.003.dat"), std::string::npos) << log;
+  EXPECT_FALSE(std::filesystem::exists(source + ".002.dat"));
+  const auto found = ListPictures(session, source);
+  ASSERT_TRUE(found);
+  ASSERT_EQ(found->size(), 2u);
+  EXPECT_EQ((*found)[0].number, 1);
+  EXPECT_EQ((*found)[1].number, 3);
+}
+
 TEST_F(ExportFixture, NoPictureGivesEmptyLogAndHeaderOnly) {
   writeFile(source, "nothing here");
   ASSERT_TRUE(run(source));

@@ -24,10 +24,10 @@ std::vector<Found> fastScan(const std::string& buf, const PictureKinds& kinds, b
   const auto* bytes = reinterpret_cast<const unsigned char*>(buf.data());
   const auto size = static_cast<std::int32_t>(buf.size());
   MarkerFilter filter(kinds);
-  PictureWalk walk(size);
+  PictureWalk walk(kinds, size);
   scanPictures(bytes, size, kinds, delphi, filter, [&](const ScanMatch& m) {
     out.push_back({m.markerPos, m.start, m.length, m.kind});
-    return walk.step(m);
+    return walk.step(m, bytes);
   });
   return out;
 }
@@ -36,10 +36,10 @@ std::vector<Found> referenceScan(const std::string& buf, const PictureKinds& kin
   std::vector<Found> out;
   const auto* bytes = reinterpret_cast<const unsigned char*>(buf.data());
   const auto size = static_cast<std::int32_t>(buf.size());
-  PictureWalk walk(size);
+  PictureWalk walk(kinds, size);
   literalScan(bytes, size, kinds, delphi, [&](const ScanMatch& m) {
     out.push_back({m.markerPos, m.start, m.length, m.kind});
-    return walk.step(m);
+    return walk.step(m, bytes);
   });
   return out;
 }

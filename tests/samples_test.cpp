@@ -1,6 +1,7 @@
 // The shipped picture kinds on the real VB6 and Delphi files in ../shared/samples (skipped when the
 // folder is absent): every picture listed in MANIFEST.tsv is exported with its exact offset and
-// length and the bytes of the sample, every export is a recognised image or a listed extra, and
+// length and the bytes of the sample, nothing else is exported (no byte array that holds no
+// picture), and
 // import puts changed pictures back with their length fields right.
 
 #include <gtest/gtest.h>
@@ -35,19 +36,6 @@ std::string u32le_string(std::uint32_t v) { return testing::u32le(v); }
 struct Picture {
   std::int32_t offset, length;
   bool operator<(const Picture& o) const { return std::tie(offset, length) < std::tie(o.offset, o.length); }
-};
-
-// Exports that are not pictures, and why.
-struct KnownExtra {
-  const char* file;
-  std::int32_t offset, length;
-  const char* reason;
-};
-const KnownExtra kKnownExtras[] = {
-    {"frx/Planet-Source-Code__lavolpe-lavolpe-imagelist__1-69368__Form1new.frx", 65740, 438,
-     "user control byte array ilItem1 holding item records, laid out exactly like a picture byte array"},
-    {"frx/Planet-Source-Code__lavolpe-lavolpe-imagelist__1-69368__Form1new.frx", 66210, 8,
-     "user control byte array ilMisc holding settings, laid out exactly like a picture byte array"},
 };
 
 const fs::path kSamples = FALCET_SAMPLES_DIR;
@@ -89,12 +77,6 @@ SourceKindValue kindOf(const std::string& file) {
 bool isFormData(const std::string& file) {
   auto ext = fs::path(file).extension().string();
   return file.rfind("frx/", 0) != 0 || ext == ".frx" || ext == ".ctx";
-}
-
-bool isKnownExtra(const std::string& file, const LogEntry& e) {
-  for (const KnownExtra& k : kKnownExtras)
-    if (file == k.file && e.Position == k.offset && e.RecordedLength == k.length) return true;
-  return false;
 }
 
 class Samples : public ::testing::Test {
@@ -167,10 +149,6 @@ TEST_F(Samples, ShippedKindsFindEveryListedPicture) {
     std::set<Picture> found;
     for (const LogEntry& e : entries) {
       const std::string picture = testing::readFile(e.PicturePath);
-      if (isKnownExtra(file, e)) {
-        ++counts[3];
-        continue;
-      }
       if (!pictures.count({e.Position, e.RecordedLength})) {
         ADD_FAILURE() << file << ": unexplained export at " << e.Position << " length " << e.RecordedLength;
         ++counts[3];

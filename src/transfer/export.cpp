@@ -28,17 +28,19 @@ class ExportRun {
  public:
   // rows: whether each written picture's row (facts, owner) is gathered for the result.
   ExportRun(Session& session, std::string sourcePath, std::optional<FileIdentity> source, bool rows)
-      : m_session(session), m_walk(session.source.SourceSize), m_sourcePath(std::move(sourcePath)), m_source(source),
+      : m_session(session), m_walk(session.pictureKinds, session.source.SourceSize), m_sourcePath(std::move(sourcePath)), m_source(source),
         m_rowsWanted(rows) {}
 
   // One match of the scan; returns what the scan skips beyond one byte. fetch(start, length)
   // gives the picture's bytes, which lie inside the source, or nullptr when they cannot be read.
   template <typename Fetch>
   std::int32_t ExportAt(const ScanMatch& m, Fetch&& fetch) {
-    const std::int32_t skip = m_walk.step(m, [&](const ScanMatch& match, std::int32_t number) {
-      m_session.PictureCounter = number;
-      return Write(match, fetch(match.start, match.length));
-    });
+    const std::int32_t skip = m_walk.step(
+        m, [&](const ScanMatch& match) { return fetch(match.start, match.length); },
+        [&](const ScanMatch& match, std::int32_t number, const unsigned char* picture) {
+          m_session.PictureCounter = number;
+          return Write(match, picture);
+        });
     m_session.PictureCounter = m_walk.number();
     return skip;
   }
