@@ -12,6 +12,10 @@ namespace falcet::cli {
 // Prints text to standard output (error: standard error), as it is (no line end added).
 void printText(std::string_view utf8, bool error);
 
+// Prints UTF-8 to standard output as UTF-8 whatever the locale or code page (JSON, RFC 8259);
+// a Windows console still gets it through WriteConsoleW.
+void printUtf8(std::string_view utf8);
+
 // The program proper, on the arguments as UTF-8 (the first one the program's name).
 int run(const std::vector<std::string>& args);
 

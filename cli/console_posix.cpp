@@ -12,6 +12,11 @@ void printText(std::string_view utf8, bool error) {
   std::fflush(stream);
 }
 
+void printUtf8(std::string_view utf8) {
+  std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+  std::fflush(stdout);
+}
+
 }  // namespace falcet::cli
 
 int main(int argc, char** argv) {

@@ -38,6 +38,22 @@ void printText(std::string_view utf8, bool error) {
   std::fflush(stream);
 }
 
+void printUtf8(std::string_view utf8) {
+  HANDLE h = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (h != INVALID_HANDLE_VALUE && h != nullptr && ::GetConsoleMode(h, &mode)) {
+    printText(utf8, false);
+    return;
+  }
+  std::string bytes;
+  for (char c : utf8) {
+    if (c == '\n') bytes += '\r';
+    bytes += c;
+  }
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  std::fflush(stdout);
+}
+
 }  // namespace falcet::cli
 
 int wmain(int argc, wchar_t** argv) {

@@ -138,7 +138,7 @@ int runList(Session& session, const Request& r, PrintSink& sink) {
                           {"bits", orNull(p.facts.bits)}, {"images", orNull(p.facts.images)}, {"owner", p.owner ? nlohmann::json(*p.owner) : nlohmann::json(nullptr)}});
     const nlohmann::json out = {{"source", r.path}, {"kind", std::string(sourceKindOption(session.SourceKind))},
                                 {"pictures", pictures}};
-    cli::printText(out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", false);
+    cli::printUtf8(out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
     return 0;
   }
   std::string table = std::string(texts::cli::kListHeader) + "\n";

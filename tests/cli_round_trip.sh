@@ -50,6 +50,15 @@ mv "$work/old.log" "$work/sub/dir/f.bin.pic.log"
 (cd "$work" && "$cli" import sub/dir/f.bin.pic.log > "$work/import.out")
 grep -q 'sub/dir/f.bin.002.ico  圖像成功匯入！' "$work/import.out"
 
+# list --json is UTF-8 whatever the locale (RFC 8259): a Big5 file name under a Big5 locale.
+if [ "$(LC_ALL=zh_TW.BIG5 locale charmap 2> /dev/null)" = BIG5 ]; then
+  big5=$(printf '圖像' | iconv -f UTF-8 -t BIG5)
+  cp "$work/original.bin" "$work/$big5.bin"
+  LC_ALL=zh_TW.BIG5 "$cli" list --json "$work/$big5.bin" > "$work/list.json"
+  iconv -f UTF-8 -t UTF-8 "$work/list.json" > /dev/null
+  grep -q '"source": ".*/圖像.bin"' "$work/list.json" || { cat "$work/list.json"; exit 1; }
+fi
+
 # Failures exit non-zero with the message on stderr.
 if "$cli" export "$work/missing.bin" 2> "$work/err"; then exit 1; fi
 grep -q '讀檔案錯誤！' "$work/err"

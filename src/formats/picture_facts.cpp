@@ -2,8 +2,17 @@
 
 #include "formats/picture_format.hpp"
 
+#include <limits>
+
 namespace falcet {
 namespace {
+
+// A size as the facts give it: in 64-bit arithmetic, and unknown where it is no size an image
+// can have (negative, or beyond what an int holds).
+std::optional<int> dimension(std::int64_t v) {
+  if (v < 0 || v > std::numeric_limits<int>::max()) return std::nullopt;
+  return static_cast<int>(v);
+}
 
 // BMP: "BM", u32 file size, ..., u32 header size at 14, then BITMAPCOREHEADER (12: u16 width and
 // height) or BITMAPINFOHEADER and later (i32 width and height, u16 bits at 28).
@@ -16,8 +25,8 @@ void bmpFacts(ByteSpan b, PictureFacts& f) {
     f.height = u16le(b, 20).value_or(0);
     if (auto bits = u16le(b, 24)) f.bits = *bits;
   } else if (*header >= 40) {
-    if (auto w = i32le(b, 18)) f.width = *w;
-    if (auto h = i32le(b, 22)) f.height = *h < 0 ? -*h : *h;
+    if (auto w = i32le(b, 18)) f.width = dimension(*w);
+    if (auto h = i32le(b, 22)) f.height = dimension(*h < 0 ? -std::int64_t{*h} : std::int64_t{*h});
     if (auto bits = u16le(b, 28)) f.bits = *bits;
   }
   f.images = 1;
@@ -146,8 +155,8 @@ void jpegFacts(ByteSpan b, PictureFacts& f) {
 // PNG: signature, then chunks (u32 length, type, data, CRC); IHDR first, IEND last.
 void pngFacts(ByteSpan b, PictureFacts& f) {
   if (u32be(b, 12) != 0x49484452u) return;
-  if (auto w = u32be(b, 16)) f.width = static_cast<int>(*w);
-  if (auto h = u32be(b, 20)) f.height = static_cast<int>(*h);
+  if (auto w = u32be(b, 16)) f.width = dimension(*w);
+  if (auto h = u32be(b, 20)) f.height = dimension(*h);
   if (auto depth = u8at(b, 24)) f.bits = *depth;
   f.images = 1;
   std::int64_t at = 8;
@@ -179,8 +188,8 @@ void wmfFacts(ByteSpan b, PictureFacts& f, bool placeable) {
 void emfFacts(ByteSpan b, PictureFacts& f) {
   const auto left = i32le(b, 8), top = i32le(b, 12), right = i32le(b, 16), bottom = i32le(b, 20);
   if (left && top && right && bottom) {
-    f.width = *right - *left + 1;
-    f.height = *bottom - *top + 1;
+    f.width = dimension(std::int64_t{*right} - *left + 1);
+    f.height = dimension(std::int64_t{*bottom} - *top + 1);
   }
   const auto bytes = u32le(b, 48);
   f.images = 1;
