@@ -172,9 +172,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t end = sink.report.find("\r\n", at);
     fuzz::check(end != std::string::npos, "a report line is missing");
     const std::string line = sink.report.substr(at, end - at);
-    imported.push_back(line.size() >= texts::kVerdictImported.size() &&
-                       line.compare(line.size() - texts::kVerdictImported.size(),
-                                    texts::kVerdictImported.size(), texts::kVerdictImported) == 0);
+    auto endsWith = [&](std::string_view verdict) {
+      return line.size() >= verdict.size() && line.compare(line.size() - verdict.size(), verdict.size(), verdict) == 0;
+    };
+    imported.push_back(endsWith(texts::kVerdictImported) || endsWith(texts::kVerdictUnchanged));
     at = end + 2;
   }
   // Then, for a blob file whose pictures changed size, a line about its companion text file.

@@ -280,7 +280,7 @@ class MainWindowTest : public QObject {
     f.window->檔名(3)->setText(source + ".pic.log");
     f.window->窗體匯入()->click();
     QCOMPARE(f.sink.texts.size(), 2);
-    QVERIFY(f.sink.texts[1].endsWith("  圖像成功匯入！\r\n匯入完成！"));
+    QVERIFY(f.sink.texts[1].endsWith("  與原始檔中的圖像相同，未變更。\r\n匯入完成！"));
     QVERIFY(QFile::exists(source + ".bak"));
   }
 

@@ -35,7 +35,9 @@ for from in "$work" "$work/sub/dir" "$work/elsewhere"; do
   rel=$(realpath --relative-to="$from" "$work/sub/dir/f.bin")
   (cd "$from" && "$cli" export "$rel" > /dev/null && "$cli" import "$rel.pic.log" > "$work/import.out")
   grep -q '匯入完成！' "$work/import.out"
-  if grep -v '圖像成功匯入！' "$work/import.out" | grep -q 'f.bin.0'; then cat "$work/import.out"; exit 1; fi
+  if grep -q '未匯入' "$work/import.out"; then cat "$work/import.out"; exit 1; fi
+  # Nothing was edited: every entry says so.
+  [ "$(grep -c '與原始檔中的圖像相同，未變更。' "$work/import.out")" -eq 4 ] || { cat "$work/import.out"; exit 1; }
   cut -d: -f4 "$work/sub/dir/f.bin.pic.log" | tr -d '\r' | grep -q / && { echo "log names a folder"; exit 1; }
   cmp "$work/sub/dir/f.bin" "$work/original.bin"
 done
@@ -48,7 +50,7 @@ head -c 7 /dev/zero >> "$work/copy/f.bin.004.gif"
 sed 's|:f\.bin\.|:sub/dir/f.bin.|' "$work/sub/dir/f.bin.pic.log" > "$work/old.log"
 mv "$work/old.log" "$work/sub/dir/f.bin.pic.log"
 (cd "$work" && "$cli" import sub/dir/f.bin.pic.log > "$work/import.out")
-grep -q 'sub/dir/f.bin.002.ico  圖像成功匯入！' "$work/import.out"
+grep -q 'sub/dir/f.bin.002.ico  與原始檔中的圖像相同，未變更。' "$work/import.out"
 
 # list --json is UTF-8 whatever the locale (RFC 8259): a Big5 file name under a Big5 locale.
 if [ "$(LC_ALL=zh_TW.BIG5 locale charmap 2> /dev/null)" = BIG5 ]; then

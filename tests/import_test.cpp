@@ -152,6 +152,35 @@ TEST_F(ImportFixture, MissingAndUnreadablePictures) {
   EXPECT_EQ(readFile(source), kTwoPictures);
 }
 
+// A picture file deleted since the export gets its own verdict; the others still go in.
+TEST_F(ImportFixture, DeletedPictureFileIsOneEntryOnly) {
+  exportSource(kTwoPictures, SourceKindValue::VbBin);
+  std::filesystem::remove(picture(1));
+  writeFile(picture(2), "XYZ");
+  EXPECT_EQ(import(), ImportOutcome::Partial);
+  EXPECT_EQ(sink.messages.at(0).text,
+            leaf(1) + "  檔案未找到，此圖像未匯入！\r\n" + leaf(2) + "  圖像成功匯入！\r\n匯入完成！");
+  EXPECT_EQ(readFile(source), "headPIC" + u32le(4) + "abcd" + "midPIC" + u32le(3) + "XYZ" + "tail");
+}
+
+// A log an editor saved as UTF-16 is read as such; a bad line is quoted short.
+TEST_F(ImportFixture, LogInUtf16AndALongBadLine) {
+  exportSource(kTwoPictures, SourceKindValue::VbBin);
+  writeFile(picture(1), "1234");
+  const std::string line = "11:4:Pic:" + leaf(1) + "\r\n";
+  for (const bool mark : {true, false}) {
+    std::string utf16 = mark ? "\xFF\xFE" : "";
+    for (char c : line) utf16 += std::string{c, '\0'};
+    writeFile(source + ".pic.log", utf16);
+    sink.messages.clear();
+    EXPECT_EQ(import(), ImportOutcome::Done) << mark << ": " << sink.messages.at(0).text;
+  }
+  writeFile(source + ".pic.log", std::string(100000, '9') + ":1:Pic:x\r\n");
+  sink.messages.clear();
+  EXPECT_EQ(import(), ImportOutcome::Failed);
+  EXPECT_LT(sink.messages.at(0).text.size(), 400u);
+}
+
 TEST_F(ImportFixture, SecondImportReplacesTheBackup) {
   exportSource(kTwoPictures, SourceKindValue::VbBin);
   writeFile(picture(1), "1");

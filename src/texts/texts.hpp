@@ -29,6 +29,7 @@ inline constexpr std::string_view kLogFileError = "Log 檔案錯誤！";
 inline constexpr std::string_view kEmptyPictureFile = "圖像檔案是空的（0 位元組），無法匯入：";
 inline constexpr std::string_view kImportDone = "匯入完成！";
 inline constexpr std::string_view kVerdictImported = "  圖像成功匯入！";
+inline constexpr std::string_view kVerdictUnchanged = "  與原始檔中的圖像相同，未變更。";
 inline constexpr std::string_view kVerdictTooLarge = "  大於原圖像，此圖像未匯入！";
 inline constexpr std::string_view kVerdictNotFound = "  檔案未找到，此圖像未匯入！";
 inline constexpr std::string_view kVerdictUnknownKind = "  類型未知，此圖像未匯入！";

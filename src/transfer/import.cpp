@@ -165,8 +165,11 @@ ImportOutcome ImportPictures(Session& session, std::string logName, ResultSink& 
   for (std::size_t i = 0; i < plan.entries.size(); ++i) {
     const EntryResult& r = plan.entries[i];
     const LogEntry& e = session.LogEntries[i];
+    // A picture that went in as the source already held it says so.
+    const std::string_view verdict =
+        r.verdict == Verdict::Imported && !r.changed ? texts::kVerdictUnchanged : verdictText(r.verdict);
     report += e.PictureFile;
-    report += verdictText(r.verdict);
+    report += verdict;
     report += "\r\n";
     if (r.verdict != Verdict::Imported) allImported = false;
     if (!listed) continue;
@@ -181,7 +184,7 @@ ImportOutcome ImportPictures(Session& session, std::string logName, ResultSink& 
     }
     row.bytes = e.FileLength;
     row.owner = owners.of(e.Position, e.RecordedLength);
-    row.verdict = std::string(trimBlanks(verdictText(r.verdict)));
+    row.verdict = std::string(trimBlanks(verdict));
     row.imported = r.verdict == Verdict::Imported;
     row.changed = r.changed;
     rows.push_back(std::move(row));

@@ -40,6 +40,11 @@ std::string encodeLogText(std::string_view utf8) {
 
 std::string decodeLogText(std::string_view bytes) {
   if (bytes.substr(0, kUtf8Mark.size()) == kUtf8Mark) return wellFormedUtf8(bytes.substr(kUtf8Mark.size()));
+  // An editor's "Unicode": UTF-16 behind its byte-order mark, or little-endian without one (a
+  // digit and a zero byte: no line of a log starts so in any ANSI code page).
+  if (bytes.substr(0, 2) == "\xFF\xFE") return utf16ToUtf8(bytes.substr(2), false);
+  if (bytes.substr(0, 2) == "\xFE\xFF") return utf16ToUtf8(bytes.substr(2), true);
+  if (bytes.size() >= 2 && bytes[1] == '\0' && bytes[0] != '\0') return utf16ToUtf8(bytes, false);
   return localeToUtf8(bytes);
 }
 

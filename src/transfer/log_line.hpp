@@ -39,7 +39,8 @@ struct LogLine {
 // character of it, otherwise UTF-8 behind a byte-order mark (so no name becomes "?").
 [[nodiscard]] std::string encodeLogText(std::string_view utf8);
 
-// A log's UTF-8 text from its bytes: UTF-8 after a byte-order mark, the locale's set otherwise.
+// A log's UTF-8 text from its bytes: UTF-8 after its byte-order mark, UTF-16 after its own (or
+// little-endian without one, as an editor may save it), the locale's set otherwise.
 [[nodiscard]] std::string decodeLogText(std::string_view bytes);
 
 }  // namespace falcet

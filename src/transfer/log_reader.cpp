@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <limits>
+#include <optional>
 
 #include "platform/codepage.hpp"
 #include "platform/file_io.hpp"
@@ -30,6 +31,18 @@ bool isLogFileName(std::string_view name) {
   return characterCount(name) >= 9 && endsWithIgnoreCaseAscii(name, ".pic.log");
 }
 
+namespace {
+
+// A log line as a message quotes it: at most 200 characters of it.
+std::string quoted(std::string_view line) {
+  std::size_t end = 0;
+  for (std::size_t n = 0; end < line.size() && n < 200; ++n) end += utf8CharLength(static_cast<unsigned char>(line[end]));
+  if (end >= line.size()) return std::string(line);
+  return std::string(line.substr(0, end)) + "…";
+}
+
+}  // namespace
+
 bool ReadLog(Session& session, const std::string& logName, MessageSink& sink) {
   if (characterCount(logName) <= 8) {
     sink.show(texts::kFileNameError, kAppTitle, MessageKind::Error);
@@ -42,15 +55,17 @@ bool ReadLog(Session& session, const std::string& logName, MessageSink& sink) {
   auto bytes = readWholeFile(nativePath(logName));
   if (!bytes) return fail(errno, logName);
   // A byte-order mark (export writes one where the locale cannot spell a name, an editor may add
-  // one) is no part of the first line: the text behind it is UTF-8.
+  // one) is no part of the first line: it says how the text behind it is written.
   const std::string text = decodeLogText(*bytes);
   const std::filesystem::path logFolder = nativePath(logName).parent_path();
 
   session.LogEntries.clear();
+  std::optional<std::string> firstMissing;
+  bool allMissing = true;
   for (std::string_view line : splitLines(text)) {
     if (line.empty()) continue;
     const auto parsed = parseLogLine(line);
-    if (!parsed) return fail(ERANGE, std::string(line));
+    if (!parsed) return fail(ERANGE, quoted(line));
     LogEntry e;
     e.KindName = parsed->kind;
     e.Position = parsed->position;
@@ -71,6 +86,12 @@ bool ReadLog(Session& session, const std::string& logName, MessageSink& sink) {
       if ((st = fileStatus(nativePath(e.PictureFile)))) e.PicturePath = e.PictureFile;
       else errno = err;
     }
+    if (!st && (errno == ENOENT || errno == ENOTDIR)) {
+      // A picture file deleted since the export: the entry gets its own verdict at import.
+      if (!firstMissing) firstMissing = e.PictureFile;
+      session.LogEntries.push_back(std::move(e));
+      continue;
+    }
     if (!st) return fail(errno, e.PictureFile);
     // A FIFO or a device is refused before anything reads it (a folder can be measured; reading
     // it fails later, with its own report line).
@@ -82,12 +103,15 @@ bool ReadLog(Session& session, const std::string& logName, MessageSink& sink) {
                 MessageKind::Error);
       return false;
     }
+    allMissing = false;
     session.LogEntries.push_back(std::move(e));
   }
   if (session.LogEntries.empty()) {
     sink.show(texts::kLogFileError, kAppTitle, MessageKind::Error);
     return false;
   }
+  // No picture file there at all: nothing could go in, and the log is likely not this folder's.
+  if (allMissing) return fail(ENOENT, *firstMissing);
   return true;
 }
 
