@@ -94,6 +94,31 @@ TEST(DelphiOwners, BrokenStreamsKeepWhatWasReadAndNeverReadOutside) {
     EXPECT_TRUE(delphiStreamOwners(asBytes(s)).empty());
 }
 
+// Crafted inputs cost what their length costs: a chain of broken streams is read once, a form
+// text nested far deeper than any form keeps its owners short, and many properties are looked up
+// without scanning them all (each a single step here).
+TEST(OwnersAtScale, CraftedInputsStayBounded) {
+  std::string chain;
+  for (int i = 0; i < 20000; ++i) chain += "TPF0" + shortString("TForm1");  // each breaks at the next
+  EXPECT_TRUE(delphiStreamOwners(asBytes(chain)).empty());
+
+  std::string text = "Begin VB.Form Form1\r\n";
+  for (int i = 0; i < 50000; ++i) text += "BeginProperty P" + std::to_string(i) + "\r\n Picture = \"Form1.frx\":0000\r\n";
+  const std::string blob = testing::vbPictureBlob("PICTURE");
+  const auto owned = vbCompanionOwners(text, "Form1.frx", asBytes(blob));
+  ASSERT_FALSE(owned.empty());
+  EXPECT_LE(owned.size(), 64u);
+  for (const OwnedRange& r : owned) EXPECT_LT(r.owner.size(), 64u * 8u);
+
+  std::vector<OwnedRange> many;
+  for (std::int64_t i = 0; i < 40000; ++i) many.push_back({10 * i, 10 * i + 8, "P" + std::to_string(i)});
+  many.push_back({0, 400000, "Form"});
+  const Owners owners(std::move(many));
+  EXPECT_EQ(owners.of(123450, 4), "P12345");
+  EXPECT_EQ(owners.of(123458, 2), "Form");
+  EXPECT_EQ(owners.of(400000, 1), std::nullopt);
+}
+
 TEST(VbCompanionOwners, NestingNamesFormControlAndProperty) {
   const std::string icon = testing::vbPictureBlob("FORM-ICON"), list1 = testing::vbPictureBlob("LIST-IMAGE-1"),
                     arr = testing::vbPictureBlob("ARRAY-IMAGE"), inner = testing::vbPictureBlob("INNER-PICTURE");

@@ -1,5 +1,6 @@
 #include "formats/delphi_stream.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace falcet {
@@ -180,7 +181,8 @@ std::vector<DelphiBinaryValue> delphiBinaryValues(const ByteReader& reader) {
     if (at < resume) continue;  // inside a stream already read
     DelphiStream stream = readDelphiStream(bytes, at);
     out.insert(out.end(), std::make_move_iterator(stream.values.begin()), std::make_move_iterator(stream.values.end()));
-    if (stream.whole) resume = stream.end;
+    // A stream that broke off is not read again from a "TPF0" inside what it read.
+    resume = std::max(stream.end, at + 4);
   }
   return out;
 }

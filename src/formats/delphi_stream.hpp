@@ -33,7 +33,8 @@ struct DelphiStream {
 [[nodiscard]] DelphiStream readDelphiStream(ByteWindow& bytes, std::int64_t signature);
 
 // Every binary property value of every form stream in bytes; a broken stream keeps what it read
-// before the break. A "TPF0" inside a stream read whole is no stream of its own.
+// before the break. A "TPF0" inside what a stream read (whole, or up to where it broke) is no
+// stream of its own.
 [[nodiscard]] std::vector<DelphiBinaryValue> delphiBinaryValues(const ByteReader& bytes);
 
 // A binary .dfm file's resource header: FF 0A 00, the class name, a zero byte, 30 10, the stream

@@ -58,11 +58,21 @@ struct OpenBlock {
   std::vector<Pending> pending;
 };
 
+// Nesting deeper than any form; what lies deeper is read past, so that a crafted text costs no
+// more than its length.
+constexpr std::size_t kMaxDepth = 64;
+
 class FormTextParser {
  public:
   void line(std::string_view line) {
     const std::string_view word = firstWord(line);
-    if (word == "Begin" || word == "BeginProperty") return open(word == "Begin", trimBlanks(line.substr(word.size())));
+    const bool begins = word == "Begin" || word == "BeginProperty";
+    if (m_deeper > 0 || (begins && m_stack.size() >= kMaxDepth)) {
+      if (begins) ++m_deeper;
+      else if (word == "EndProperty" || line == "End") --m_deeper;
+      return;
+    }
+    if (begins) return open(word == "Begin", trimBlanks(line.substr(word.size())));
     if (m_stack.empty()) return;
     if (word == "EndProperty") {
       if (!m_stack.back().control) m_stack.pop_back();
@@ -130,6 +140,7 @@ class FormTextParser {
   }
 
   std::vector<OpenBlock> m_stack;
+  std::size_t m_deeper = 0;  // blocks open below the deepest one kept
   std::vector<OwnedReference> m_found;
 };
 

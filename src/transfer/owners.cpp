@@ -51,13 +51,30 @@ std::vector<OwnedRange> vbProgramOwners(const ByteReader& reader) {
   return out;
 }
 
+Owners::Owners(std::vector<OwnedRange> ranges) : m_ranges(std::move(ranges)) {
+  std::stable_sort(m_ranges.begin(), m_ranges.end(), [](const OwnedRange& a, const OwnedRange& b) {
+    return a.begin != b.begin ? a.begin < b.begin : a.end > b.end;
+  });
+  m_parent.assign(m_ranges.size(), -1);
+  std::vector<std::ptrdiff_t> open;  // ranges that may still hold later ones, outermost first
+  for (std::size_t i = 0; i < m_ranges.size(); ++i) {
+    while (!open.empty() && m_ranges[static_cast<std::size_t>(open.back())].end < m_ranges[i].end) open.pop_back();
+    if (!open.empty()) m_parent[i] = open.back();
+    open.push_back(static_cast<std::ptrdiff_t>(i));
+  }
+}
+
 std::optional<std::string> Owners::of(std::int64_t position, std::int64_t length) const {
-  const OwnedRange* best = nullptr;
-  for (const OwnedRange& r : m_ranges)
-    if (r.begin <= position && position + length <= r.end && (!best || r.end - r.begin < best->end - best->begin))
-      best = &r;
-  if (!best) return std::nullopt;
-  return best->owner;
+  // The last range that starts at or before the picture; then outwards through what holds it.
+  auto it = std::upper_bound(m_ranges.begin(), m_ranges.end(), position,
+                             [](std::int64_t pos, const OwnedRange& r) { return pos < r.begin; });
+  std::ptrdiff_t i = (it - m_ranges.begin()) - 1;
+  while (i >= 0) {
+    const OwnedRange& r = m_ranges[static_cast<std::size_t>(i)];
+    if (position + length <= r.end) return r.owner;
+    i = m_parent[static_cast<std::size_t>(i)];
+  }
+  return std::nullopt;
 }
 
 Owners readOwners(const ByteReader& bytes, const std::string& sourcePath) {

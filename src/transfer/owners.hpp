@@ -51,16 +51,21 @@ struct OwnedRange {
 [[nodiscard]] std::vector<OwnedRange> vbProgramOwners(const ByteReader& bytes);
 [[nodiscard]] inline std::vector<OwnedRange> vbProgramOwners(ByteSpan bytes) { return vbProgramOwners(MemoryReader(bytes)); }
 
+// Who owns what, found by the narrowest range that holds a picture. The ranges are kept sorted
+// with each one's nearest enclosing range, so that a look-up costs the nesting depth, not the
+// number of ranges (ranges from one source nest or lie apart; where crafted ones cross, the
+// range that starts last among those holding the picture wins).
 class Owners {
  public:
   Owners() = default;
-  explicit Owners(std::vector<OwnedRange> ranges) : m_ranges(std::move(ranges)) {}
+  explicit Owners(std::vector<OwnedRange> ranges);
   // The owner of the narrowest range that holds all of [position, position + length).
   [[nodiscard]] std::optional<std::string> of(std::int64_t position, std::int64_t length) const;
   [[nodiscard]] bool empty() const { return m_ranges.empty(); }
 
  private:
-  std::vector<OwnedRange> m_ranges;
+  std::vector<OwnedRange> m_ranges;     // by begin, then the longer first
+  std::vector<std::ptrdiff_t> m_parent;  // the nearest earlier range that holds each, or -1
 };
 
 // Everything the source at sourcePath (UTF-8), whose bytes are given, says of owners: its form
