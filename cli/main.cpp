@@ -113,9 +113,11 @@ void printKinds(const PictureKinds& kinds) {
                        std::to_string(k.BinFileLenPos) + "\t" + std::to_string(k.BinFileLenFix) +
                        "\t" + k.FileExt + "\t" + std::to_string(k.DfmBlockLenPos) + "\t" +
                        std::to_string(k.DfmBlockLenFix) + "\t";
-    for (std::size_t f = 0; f < k.EnclosingLenFields.size(); ++f)
-      line += (f ? "," : "") + std::to_string(k.EnclosingLenFields[f].offset) + ":" +
-              std::to_string(k.EnclosingLenFields[f].difference);
+    for (std::size_t f = 0; f < k.EnclosingLenFields.size(); ++f) {
+      const LenField& field = k.EnclosingLenFields[f];
+      line += (f ? "," : "") + std::to_string(field.offset) + ":" + std::to_string(field.difference);
+      if (!field.guard.empty()) line += ":" + std::to_string(field.guardOffset) + "=" + hex(field.guard);
+    }
     cli::printText(line + "\n", false);
   }
 }

@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "support/fixtures.hpp"
+#include "texts/texts.hpp"
 #include "transfer/export.hpp"
 #include "transfer/import.hpp"
 #include "transfer/log_reader.hpp"
@@ -134,6 +135,19 @@ TEST_F(CompanionImport, MissingCompanionIsReported) {
   EXPECT_NE(sink.messages.at(0).text.find("找不到窗體文字檔，其中指向此檔的位置未能更新：\r\n  " + dir.file("Form1.frm")),
             std::string::npos)
       << sink.messages.at(0).text;
+}
+
+// A companion whose references name another file (a Big5 .frm whose blob name was spelled in
+// another code page, say) is named in the report: its offsets were not moved.
+TEST_F(CompanionImport, CompanionWithoutOurReferencesIsReported) {
+  const testing::VbFormPair pair = testing::vbFormPair(images, "Other.frx");
+  exportPair(pair);
+  writeFile(pictureFiles[0], images[0] + "grown");
+  EXPECT_EQ(ImportPictures(session, blob + ".pic.log", sink), ImportOutcome::Done);
+  EXPECT_NE(sink.messages.at(0).text.find(std::string(texts::kCompanionNoReferences) + "\r\n  " + companion),
+            std::string::npos)
+      << sink.messages.at(0).text;
+  EXPECT_EQ(readFile(companion), pair.text);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #endif
 
 #include "support/fixtures.hpp"
+#include "texts/texts.hpp"
 #include "transfer/import.hpp"
 #include "transfer/picture_list.hpp"
 #include "base/lines.hpp"
@@ -139,6 +140,18 @@ TEST_F(ExportFixture, OnlyPicturesOfTheKindsFormats) {
   ASSERT_EQ(found->size(), 2u);
   EXPECT_EQ((*found)[0].number, 1);
   EXPECT_EQ((*found)[1].number, 3);
+}
+
+// A line break in the source name would split its log lines: refused before anything is written.
+TEST_F(ExportFixture, LineBreakInTheSourceNameIsRefused) {
+#ifndef _WIN32
+  const std::string odd = dir.file("two\nlines.bin");
+  writeFile(odd, "PIC" + u32le(1) + "a..");
+  EXPECT_FALSE(run(odd));
+  EXPECT_EQ(sink.messages.at(0).text, texts::kSourceNameLineBreak);
+  EXPECT_FALSE(std::filesystem::exists(odd + ".pic.log"));
+  EXPECT_FALSE(std::filesystem::exists(odd + ".001.dat"));
+#endif
 }
 
 TEST_F(ExportFixture, NoPictureGivesEmptyLogAndHeaderOnly) {

@@ -34,6 +34,14 @@ PictureKind outer() {
   return k;
 }
 
+// An outer size that the layout has only behind an id: u32 (L + 11), "ID\0\0", then as pic().
+PictureKind guarded() {
+  PictureKind k = pic();
+  k.Name = "Guarded";
+  k.EnclosingLenFields = {{-15, 11, -11, std::string("ID\0\0", 4)}};
+  return k;
+}
+
 // A Delphi property block: "D", u32 block length (L + 4), u32 L, the picture.
 PictureKind block() {
   PictureKind k;
@@ -115,7 +123,7 @@ class Plan : public ::testing::TestWithParam<Case> {};
 TEST_P(Plan, VerdictsBytesAndChanges) {
   const Case& c = GetParam();
   Session session;
-  session.pictureKinds = {pic(), outer(), block(), bitmap()};
+  session.pictureKinds = {pic(), outer(), block(), bitmap(), guarded()};
   session.SourceKind = c.sourceKind;
   MemoryFiles files(c.files);
   for (const Entry& e : c.entries) {
@@ -186,6 +194,13 @@ INSTANTIATE_TEST_SUITE_P(
              {{"a", "ab"}}, {V::Imported}, u32le(9) + "PIC" + u32le(2) + "ab..", {{11, 4, 2}}},
         Case{"EnclosingLookalikeKept", K::VbBin, u32le(99) + "PIC" + u32le(4) + "abcd..", {{11, 4, 2, "a"}},
              {{"a", "ab"}}, {V::Imported}, u32le(99) + "PIC" + u32le(2) + "ab..", {{11, 4, 2}}},
+        // A guarded field: rewritten behind its id only; the same value behind other bytes stays.
+        Case{"GuardedFieldBehindItsId", K::VbBin, u32le(15) + std::string("ID\0\0", 4) + "PIC" + u32le(4) + "abcd..",
+             {{15, 4, 5, "a"}}, {{"a", "ab"}}, {V::Imported},
+             u32le(13) + std::string("ID\0\0", 4) + "PIC" + u32le(2) + "ab..", {{15, 4, 2}}},
+        Case{"GuardedFieldLookalike", K::VbBin, u32le(15) + std::string("XX\0\0", 4) + "PIC" + u32le(4) + "abcd..",
+             {{15, 4, 5, "a"}}, {{"a", "ab"}}, {V::Imported},
+             u32le(15) + std::string("XX\0\0", 4) + "PIC" + u32le(2) + "ab..", {{15, 4, 2}}},
         // Delphi forms: the property block length too, and the .dfm header's stream size.
         Case{"DfmBlockAndHeader", K::DelphiDfm, dfmHeader(static_cast<std::uint32_t>(kBlocks.size())) + kBlocks,
              {{29, 4, 3, "a"}}, {{"a", "abcdefg"}}, {V::Imported},

@@ -4,6 +4,7 @@
 
 #include "formats/pe_image.hpp"
 #include "support/fixtures.hpp"
+#include "texts/texts.hpp"
 #include "transfer/log_reader.hpp"
 #include "transfer/export.hpp"
 #include "transfer/log_reader.hpp"
@@ -366,6 +367,26 @@ TEST_F(ImportFixture, BackupsOfALinkedSourceAreRealCopies) {
     EXPECT_EQ(readFile(source + ".bak"), kTwoPictures) << symbolic;
     EXPECT_FALSE(std::filesystem::is_symlink(source + ".orig")) << symbolic;
   }
+}
+#endif
+
+#ifndef _WIN32  // chattr
+// A backup that cannot be replaced is reported with where the old content stayed; nothing is lost.
+TEST_F(ImportFixture, BackupThatCannotBeReplacedIsReported) {
+  exportSource(kTwoPictures, SourceKindValue::VbBin);
+  writeFile(source + ".bak", "the previous backup");
+  writeFile(picture(1), "new!");
+  if (std::system(("chattr +i " + testing::shellQuoted(source + ".bak") + " 2> /dev/null").c_str()) != 0)
+    GTEST_SKIP() << "chattr +i is not allowed here";
+  const ImportOutcome outcome = import();
+  EXPECT_EQ(std::system(("chattr -i " + testing::shellQuoted(source + ".bak")).c_str()), 0);
+  EXPECT_EQ(outcome, ImportOutcome::Partial);
+  const std::string& text = sink.messages.at(0).text;
+  const std::size_t at = text.find(std::string(texts::kBackupNotReplaced) + "\r\n  ");
+  ASSERT_NE(at, std::string::npos) << text;
+  const std::size_t nameAt = at + texts::kBackupNotReplaced.size() + 4;
+  EXPECT_EQ(readFile(text.substr(nameAt, text.find("\r\n", nameAt) - nameAt)), kTwoPictures);
+  EXPECT_EQ(readFile(source + ".bak"), "the previous backup");
 }
 #endif
 

@@ -113,3 +113,19 @@ TEST(PictureKindTable, SniffsExtensions) {
 
 }  // namespace
 }  // namespace falcet
+
+namespace falcet {
+namespace {
+
+TEST(LenFields, PairsAndGuards) {
+  const auto fields = parseLenFields("-12:8, -28:24:-24=0452E30B");
+  ASSERT_TRUE(fields);
+  ASSERT_EQ(fields->size(), 2u);
+  EXPECT_EQ((*fields)[0], (LenField{-12, 8, 0, {}}));
+  EXPECT_EQ((*fields)[1], (LenField{-28, 24, -24, std::string("\x04\x52\xE3\x0B", 4)}));
+  for (const char* bad : {"-12", "-12:x", "-28:24:-24", "-28:24:-24=", "-28:24:x=04", "-28:24:-24=0G"})
+    EXPECT_FALSE(parseLenFields(bad)) << bad;
+}
+
+}  // namespace
+}  // namespace falcet

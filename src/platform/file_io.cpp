@@ -93,8 +93,8 @@ bool replaceFileContent(const std::filesystem::path& target, const void* data, s
   if (!kept.empty()) {
     if (options.keepOriginal && step::isMissing(orig)) (void)step::keepCopy(kept, orig);
     // Should the move fail, the old content stays under the temporary name: nothing is lost.
-    if (options.keepBackup) (void)step::renameOver(kept, backup);
-    else (void)removeFile(kept);
+    if (!options.keepBackup) (void)removeFile(kept);
+    else if (!step::renameOver(kept, backup) && options.keptInstead) *options.keptInstead = kept;
   }
   step::flushFolder(folder);
   return true;

@@ -103,9 +103,12 @@ enum class WriteResult { Written, Refused, Failed };
 //     once the new content is in place, so a failed replace leaves it as it was.
 //   keepOriginal: on the first replace "<target>.orig" gets the old content; never replaced later.
 // False with errno kept when the content could not be put in place (the target is then as it was).
+//   keptInstead: where the backup could not take its name (an older one that cannot be replaced),
+//     the old content stays under the temporary name written here.
 struct ReplaceOptions {
   bool keepBackup = true;
   bool keepOriginal = true;
+  std::filesystem::path* keptInstead = nullptr;
 };
 [[nodiscard]] bool replaceFileContent(const std::filesystem::path& target, const void* data,
                                       std::size_t size, ReplaceOptions options);

@@ -82,6 +82,10 @@ inline constexpr std::string_view kSignedProgramQuestion =
 inline constexpr std::string_view kSignedProgramRefused =
     "此程式有數位簽章（Authenticode），匯入圖像後簽章將無法再通過驗證，因此未匯入，未寫入任何檔案。\r\n"
     "若仍要匯入：命令列請加上 --remove-signature；視窗中在詢問時選「是」。簽章會被移除。";
+inline constexpr std::string_view kBackupNotReplaced = "無法以新的備份取代舊的備份檔，匯入前的內容保留在：";
+inline constexpr std::string_view kCompanionNoReferences =
+    "窗體文字檔中沒有指向此檔案的參照，其中的位移未移動（若文字檔用了別的檔名，請自行修正）：";
+inline constexpr std::string_view kSourceNameLineBreak = "原始檔名中有換行字元，記錄檔無法記下它，未匯出。";
 inline constexpr std::string_view kSignatureRemoved = "已移除程式的數位簽章（Authenticode）。";
 
 namespace result {

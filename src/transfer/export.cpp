@@ -183,6 +183,11 @@ bool ExportPictures(Session& session, std::string& path, ResultSink& sink) {
 }
 
 bool ExportPictures(Session& session, std::string& path, ResultSink& sink, ExportReading reading) {
+  if (path.find_first_of("\r\n") != std::string::npos) {
+    // The log holds one picture a line: such a name could not be read back.
+    sink.show(texts::kSourceNameLineBreak, kAppTitle, MessageKind::Error);
+    return false;
+  }
   const std::string sourcePath = path;
   const std::string logPath = sourcePath + ".pic.log";
   const bool delphi = isDelphi(session.SourceKind);

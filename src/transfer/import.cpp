@@ -56,6 +56,7 @@ struct CompanionUpdate {
   std::string expected;  // the name it would have, for the report when it is missing
   std::string text;
   bool changed = false;
+  bool noReferences = false;  // found, but no reference in it names the blob file
 };
 
 CompanionUpdate prepareCompanion(const std::string& sourceName, const ImportPlan& plan) {
@@ -74,6 +75,7 @@ CompanionUpdate prepareCompanion(const std::string& sourceName, const ImportPlan
   }
   CompanionRewrite r = rewriteCompanion(*bytes, utf8Path(source.filename()), plan.changes);
   c.changed = r.moved > 0;
+  c.noReferences = r.references == 0;
   c.text = std::move(r.text);
   return c;
 }
@@ -97,6 +99,8 @@ bool writeFollowers(const std::string& logName, const Session& session, const Im
   bool ok = true;
   if (companion.needed && !companion.path) {
     report += std::string(texts::kCompanionMissing) + "\r\n  " + companion.expected + "\r\n";
+  } else if (companion.noReferences) {
+    report += std::string(texts::kCompanionNoReferences) + "\r\n  " + utf8Path(*companion.path) + "\r\n";
   } else if (companion.changed) {
     const std::string shown = utf8Path(*companion.path);
     if (replaceFileContent(*companion.path, companion.text.data(), companion.text.size(), {})) {
@@ -193,9 +197,14 @@ ImportOutcome ImportPictures(Session& session, std::string logName, ResultSink& 
 
   if (plan.signatureRemoved) report += std::string(texts::kSignatureRemoved) + "\r\n";
   const ByteSpan content = plan.rebuilt ? ByteSpan(plan.content) : ByteSpan(bytes).first(plan.patchedLength);
-  if (!replaceFileContent(nativePath(sourceName), content.data(), content.size(), {})) {
+  std::filesystem::path keptInstead;
+  if (!replaceFileContent(nativePath(sourceName), content.data(), content.size(), {true, true, &keptInstead})) {
     sink.show(texts::kWriteFileError, kAppTitle, MessageKind::Error);
     return ImportOutcome::Failed;
+  }
+  if (!keptInstead.empty()) {
+    report += std::string(texts::kBackupNotReplaced) + "\r\n  " + utf8Path(keptInstead) + "\r\n";
+    allImported = false;
   }
   if (!writeFollowers(logName, session, plan, companion, report, sink)) allImported = false;
   sink.showResult({ResultReport::Operation::Import, report + std::string(texts::kImportDone), std::move(rows)});

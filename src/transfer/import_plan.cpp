@@ -56,6 +56,12 @@ void updateEnclosingFields(std::vector<unsigned char>& out, const PictureKind& k
   for (const LenField& f : kind.EnclosingLenFields) {
     const std::int64_t at = newStart + f.offset;
     if (at < from || at + 4 > newStart) continue;
+    if (!f.guard.empty()) {
+      const std::int64_t g = newStart + f.guardOffset;
+      if (g < from || g + static_cast<std::int64_t>(f.guard.size()) > newStart ||
+          std::memcmp(out.data() + g, f.guard.data(), f.guard.size()) != 0)
+        continue;
+    }
     const auto held = i32le(out, at);
     if (held && *held == oldLength + f.difference)
       (void)putI32le(out, at, static_cast<std::int32_t>(newLength + f.difference));

@@ -51,10 +51,22 @@ std::optional<std::vector<LenField>> parseLenFields(std::string_view text) {
     const std::string_view pair = text.substr(i, end - i);
     const std::size_t colon = pair.find(':');
     if (colon == std::string_view::npos) return std::nullopt;
+    const std::size_t second = pair.find(':', colon + 1);
     const auto offset = parseInteger(pair.substr(0, colon));
-    const auto difference = parseInteger(pair.substr(colon + 1));
+    const auto difference = parseInteger(pair.substr(colon + 1, second == std::string_view::npos ? std::string_view::npos : second - colon - 1));
     if (!offset || !difference) return std::nullopt;
-    fields.push_back({*offset, *difference});
+    LenField field{*offset, *difference, 0, {}};
+    if (second != std::string_view::npos) {
+      const std::string_view guard = pair.substr(second + 1);
+      const std::size_t eq = guard.find('=');
+      if (eq == std::string_view::npos) return std::nullopt;
+      const auto guardOffset = parseInteger(guard.substr(0, eq));
+      auto bytes = parseHexBytes(guard.substr(eq + 1));
+      if (!guardOffset || !bytes || bytes->empty()) return std::nullopt;
+      field.guardOffset = *guardOffset;
+      field.guard = std::move(*bytes);
+    }
+    fields.push_back(std::move(field));
     i = end;
   }
   return fields;

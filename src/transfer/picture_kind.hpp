@@ -12,9 +12,13 @@ namespace falcet {
 
 // A length field that encloses the picture: at offset from the picture start, holding the
 // picture length + difference (a blob's outer size, for example).
+// A guard says where the layout has the field: only where these bytes lie at guardOffset from
+// the picture start ("-28:24:-24=0452E30B…": an ImageList image's outer size, after its class id).
 struct LenField {
   std::int32_t offset = 0;
   std::int32_t difference = 0;
+  std::int32_t guardOffset = 0;
+  std::string guard;  // empty: no guard
   friend bool operator==(const LenField&, const LenField&) = default;
 };
 
@@ -61,8 +65,8 @@ struct KindsLoadResult {
 [[nodiscard]] std::string describeKindsError(const KindsLoadResult& result,
                                              const std::filesystem::path& settingsFile);
 
-// "offset:difference" pairs separated by commas or blanks ("-12:8, -28:24"); empty text gives
-// none. nullopt when malformed.
+// "offset:difference" pairs separated by commas or blanks ("-12:8, -28:24"), each with an optional
+// guard ":guardOffset=hex bytes" (no blanks); empty text gives none. nullopt when malformed.
 [[nodiscard]] std::optional<std::vector<LenField>> parseLenFields(std::string_view text);
 
 // Hex byte pairs, blanks allowed between pairs. None when malformed.
