@@ -72,6 +72,7 @@ struct Request {
   CLI::App* list = nullptr;
   bool json = false;
   bool removeSignature = false;
+  bool overwrite = false;
 };
 
 void configure(CLI::App& app, Request& r) {
@@ -87,6 +88,7 @@ void configure(CLI::App& app, Request& r) {
   r.exportCommand = app.add_subcommand("export", s(t::kExportCommand));
   r.exportCommand->add_option("--kind", r.kind, s(t::kKindOption))->check(CLI::IsMember(kindOptions));
   r.exportCommand->add_option("--settings", r.settings, s(t::kSettingsOption));
+  r.exportCommand->add_flag("--overwrite", r.overwrite, s(t::kOverwriteOption));
   r.exportCommand->add_option("SOURCE", r.path, s(t::kSourceArgument))->required();
 
   r.importCommand = app.add_subcommand("import", s(t::kImportCommand));
@@ -205,7 +207,10 @@ int falcet::cli::run(const std::vector<std::string>& args) {
   if (*r.list) return runList(session, r, sink);
   if (*r.exportCommand) {
     session.SourceKind = chooseKind(r.kind, std::string(trimSpaces(r.path)));
-    return ExportPictures(session, r.path, sink) ? 0 : 1;
+    return ExportPictures(session, r.path, sink, ExportReading{},
+                          r.overwrite ? EditedPictures::Overwrite : EditedPictures::Keep)
+               ? 0
+               : 1;
   }
   return runImport(session, r, sink);
 }

@@ -52,6 +52,17 @@ mv "$work/old.log" "$work/sub/dir/f.bin.pic.log"
 (cd "$work" && "$cli" import sub/dir/f.bin.pic.log > "$work/import.out")
 grep -q 'sub/dir/f.bin.002.ico  與原始檔中的圖像相同，未變更。' "$work/import.out"
 
+# A picture edited since the export survives a second export, which fails naming it, unless
+# --overwrite is given.
+"$make_fixture" "$work/e.bin"
+"$cli" export "$work/e.bin" > /dev/null
+printf 'edited' > "$work/e.bin.002.ico"
+if "$cli" export "$work/e.bin" > /dev/null 2> "$work/err"; then echo "an edited picture was overwritten silently"; exit 1; fi
+grep -q 'e.bin.002.ico' "$work/err"
+[ "$(cat "$work/e.bin.002.ico")" = edited ]
+"$cli" export --overwrite "$work/e.bin" > /dev/null
+[ "$(cat "$work/e.bin.002.ico")" != edited ]
+
 # list --json is UTF-8 whatever the locale (RFC 8259): a Big5 file name under a Big5 locale.
 if [ "$(LC_ALL=zh_TW.BIG5 locale charmap 2> /dev/null)" = BIG5 ]; then
   big5=$(printf '圖像' | iconv -f UTF-8 -t BIG5)

@@ -154,11 +154,59 @@ TEST_F(ExportFixture, LineBreakInTheSourceNameIsRefused) {
 #endif
 }
 
+// An export that finds nothing (the wrong kind chosen, say) keeps the good log and says why.
+TEST_F(ExportFixture, WrongKindKeepsTheGoodLog) {
+  session.pictureKinds = testing::shippedKinds();
+  writeFile(source, testing::vbFormFile({testing::bmpImage(8, 4, 1), testing::gifImage(2)}));
+  session.SourceKind = SourceKindValue::VbBin;
+  ASSERT_TRUE(run(source));
+  const std::string good = readFile(source + ".pic.log");
+  ASSERT_FALSE(good.empty());
+  session.SourceKind = SourceKindValue::DelphiDfm;
+  sink.messages.clear();
+  ASSERT_TRUE(run(source));
+  EXPECT_EQ(readFile(source + ".pic.log"), good);
+  EXPECT_NE(sink.messages.at(0).text.find(std::string(texts::kNoPictureFound) + "\r\n" + std::string(texts::kPreviousLogKept)),
+            std::string::npos)
+      << sink.messages.at(0).text;
+}
+
+// A picture file edited since the last export survives a second one: kept (export fails, naming
+// it), kept after "no", overwritten after "yes" or when overwriting is asked for.
+TEST_F(ExportFixture, EditedPicturesAreNeverLostUnasked) {
+  const std::string content = "PIC" + u32le(3) + "abc" + "PIC" + u32le(2) + "de" + "z";
+  writeFile(source, content);
+  ASSERT_TRUE(run(source));
+  const std::string log = readFile(source + ".pic.log");
+  writeFile(source + ".001.dat", "edited");
+  std::string path = source;
+  sink.messages.clear();
+  EXPECT_FALSE(ExportPictures(session, path, sink, ExportReading{}, EditedPictures::Keep));
+  EXPECT_EQ(readFile(source + ".001.dat"), "edited");
+  EXPECT_EQ(readFile(source + ".pic.log"), log);
+  EXPECT_EQ(sink.messages.back().text, std::string(texts::kEditedPicturesKept) + "\r\n  " + source + ".001.dat");
+
+  sink.messages.clear();
+  sink.answer = kButtonNo;
+  EXPECT_TRUE(ExportPictures(session, path, sink, ExportReading{}, EditedPictures::Ask));
+  EXPECT_EQ(sink.messages.at(0).kind, MessageKind::Question);
+  EXPECT_EQ(sink.messages.at(0).text, texts::editedPicturesQuestion(1));
+  EXPECT_EQ(readFile(source + ".001.dat"), "edited");
+
+  sink.answer = kButtonYes;
+  EXPECT_TRUE(ExportPictures(session, path, sink, ExportReading{}, EditedPictures::Ask));
+  EXPECT_EQ(readFile(source + ".001.dat"), "abc");
+  writeFile(source + ".002.dat", "again");
+  EXPECT_TRUE(ExportPictures(session, path, sink, ExportReading{}, EditedPictures::Overwrite));
+  EXPECT_EQ(readFile(source + ".002.dat"), "de");
+}
+
 TEST_F(ExportFixture, NoPictureGivesEmptyLogAndHeaderOnly) {
   writeFile(source, "nothing here");
   ASSERT_TRUE(run(source));
   EXPECT_EQ(readFile(source + ".pic.log"), "");
-  EXPECT_EQ(sink.messages.at(0).text, "記錄檔：\r\n  " + source + ".pic.log\r\n窗體匯出檔：\r\n匯出完畢！");
+  EXPECT_EQ(sink.messages.at(0).text, "記錄檔：\r\n  " + source + ".pic.log\r\n窗體匯出檔：\r\n" +
+                                          std::string(texts::kNoPictureFound) + "\r\n匯出完畢！");
 }
 
 TEST_F(ExportFixture, EmptyMatchConsumesANumber) {
@@ -177,7 +225,7 @@ TEST_F(ExportFixture, PictureOutsideTheBufferYieldsNothing) {
   EXPECT_EQ(readFile(source + ".pic.log"), "10:2:Pic:prog.bin.001.dat\r\n");
   writeFile(source, "PIC" + u32le(2) + "ab..");  // start at -20: nothing, no out-of-bounds read
   ASSERT_TRUE(run(source));
-  EXPECT_EQ(readFile(source + ".pic.log"), "");
+  EXPECT_EQ(readFile(source + ".pic.log"), "10:2:Pic:prog.bin.001.dat\r\n");  // nothing found: the log stays
 }
 
 TEST_F(ExportFixture, ReexportTruncatesAnEditedPictureFile) {

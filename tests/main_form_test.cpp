@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "support/fixtures.hpp"
+#include "texts/texts.hpp"
 
 namespace falcet {
 namespace {
@@ -92,6 +93,9 @@ TEST_F(FormFixture, BrowseSourceSetsBothBoxes) {
   form->瀏覽_Click(0);
   EXPECT_EQ(view.lastTitle, "選擇原始案");
   EXPECT_EQ(view.lastFilter.rfind("程式檔(*.exe;*.dll;*.ocx)|", 0), 0u);
+  EXPECT_NE(view.lastFilter.find("|VB窗體資料檔(*.frx;*.ctx;*.dsx;*.pgx;*.dox;*.bin)|*.frx;*.ctx;*.dsx;*.pgx;*.dox;*.bin|"),
+            std::string::npos);
+  EXPECT_NE(view.lastFilter.find("|Delphi窗體檔(*.dfm;*.lfm;*.fmx;*.xfm)|*.dfm;*.lfm;*.fmx;*.xfm|"), std::string::npos);
   EXPECT_EQ(view.names[0], "/a/b.dfm");
   EXPECT_EQ(view.names[3], "/a/b.dfm.pic.log");
   EXPECT_EQ(session.SourceKind, SourceKindValue::DelphiDfm);
@@ -108,6 +112,23 @@ TEST_F(FormFixture, ExportAsksForANameAndLinksOpen) {
   for (int i : {0, 1, 2, 3, 4}) form->a_Click(i);
   EXPECT_EQ(view.opened, (std::vector<std::string>{"https://falcet.example.org/", "mailto:falcet@example.org",
                                                    "https://forum.falcet.example.org/"}));
+}
+
+// A source name typed or pasted brings its log name, once; the import then goes into that source.
+// An empty log box asks for a log.
+TEST_F(FormFixture, TypedSourceBringsItsLog) {
+  load();
+  view.setNameText(3, "/old/prog.exe.pic.log");
+  view.events.clear();
+  view.setNameText(0, "/new/Form1.frx");
+  EXPECT_EQ(view.names[3], "/new/Form1.frx.pic.log");
+  EXPECT_EQ(session.SourceKind, SourceKindValue::VbBin);
+  EXPECT_EQ(view.events, (std::vector<std::string>{"change 0", "select 1", "change 3"}));
+  view.setNameText(0, "");
+  EXPECT_EQ(view.names[3], "/new/Form1.frx.pic.log");  // an emptied source box leaves the log
+  view.names[3].clear();
+  form->窗體匯入_Click();
+  EXPECT_EQ(sink.messages.at(0).text, texts::kEnterLogName);
 }
 
 TEST_F(FormFixture, DroppedFilesGoToTheirBoxes) {

@@ -41,7 +41,13 @@ void MainForm::被處理檔案類型_Click() {
 
 void MainForm::檔名_Change(int index) {
   if (index == 0) {
-    if (auto kind = DetectSourceKind(m_view.nameText(0))) selectKind(sourceKindIndex(*kind));
+    const std::string source = m_view.nameText(0);
+    if (auto kind = DetectSourceKind(source)) selectKind(sourceKindIndex(*kind));
+    // A source typed, pasted or dropped brings its log, as the browse button does; a log box that
+    // already names this source's log (as the user spelled it) stays, so the pair never loops.
+    const std::string log = m_view.nameText(3);
+    const bool logOfSource = isLogFileName(log) && log.substr(0, log.size() - 8) == source;
+    if (!source.empty() && !logOfSource) m_view.setNameText(3, source + ".pic.log");
   } else if (index == 3) {
     const std::string log = m_view.nameText(3);
     if (isLogFileName(log)) m_view.setNameText(0, log.substr(0, log.size() - 8));
@@ -69,12 +75,16 @@ void MainForm::窗體匯出_Click() {
     return;
   }
   m_view.setBusy(true);
-  (void)ExportPictures(m_session, path, m_sink);
+  (void)ExportPictures(m_session, path, m_sink, ExportReading{}, EditedPictures::Ask);
   m_view.setBusy(false);
 }
 
 void MainForm::窗體匯入_Click() {
   const std::string log = m_view.nameText(3);
+  if (log.empty()) {
+    m_sink.show(texts::kEnterLogName, kAppTitle, MessageKind::Error);
+    return;
+  }
   if (!isLogFileName(log)) {
     m_sink.show(texts::kFileNameError, kAppTitle, MessageKind::Error);
     return;

@@ -35,6 +35,11 @@ std::string errorNumberMessage(int err) {
   return std::string(kErrorNumber) + std::to_string(number) + "\r\n 0";
 }
 
+std::string editedPicturesQuestion(std::size_t files) {
+  return "有 " + std::to_string(files) + " 個圖像檔在上次匯出後修改過，與原始檔中的圖像不同。\r\n"
+         "要以原始檔中的圖像覆寫它們嗎？（選「否」則保留修改過的檔案。）";
+}
+
 std::string exportSummary(std::size_t pictures) { return "共匯出 " + std::to_string(pictures) + " 個圖像。"; }
 
 std::string importSummary(std::size_t imported, std::size_t changed, std::size_t refused) {

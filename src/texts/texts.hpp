@@ -71,8 +71,10 @@ inline constexpr std::string_view kForum = "https://forum.falcet.example.org/";
 inline constexpr std::string_view kMail = "falcet@example.org";
 inline constexpr std::string_view kOpenDialogTitle = "選擇原始案";
 inline constexpr std::string_view kSourceFilter =
-    "程式檔(*.exe;*.dll;*.ocx)|*.exe;*.dll;*.ocx|VB窗體匯出檔(*.bin)|*.bin|DFM檔(*.dfm)|*.dfm|"
-    "全部檔案(*.*)|*.*";
+    "程式檔(*.exe;*.dll;*.ocx)|*.exe;*.dll;*.ocx|"
+    "VB窗體資料檔(*.frx;*.ctx;*.dsx;*.pgx;*.dox;*.bin)|*.frx;*.ctx;*.dsx;*.pgx;*.dox;*.bin|"
+    "Delphi窗體檔(*.dfm;*.lfm;*.fmx;*.xfm)|*.dfm;*.lfm;*.fmx;*.xfm|全部檔案(*.*)|*.*";
+inline constexpr std::string_view kEnterLogName = "請輸入記錄檔名（原始檔名.pic.log）：匯入依匯出時寫下的記錄檔進行。";
 inline constexpr std::string_view kLogFilter = "記錄檔(*.log)|*.log|全部檔案(*.*)|*.*";
 
 // The result view after an export or an import.
@@ -82,6 +84,13 @@ inline constexpr std::string_view kSignedProgramQuestion =
 inline constexpr std::string_view kSignedProgramRefused =
     "此程式有數位簽章（Authenticode），匯入圖像後簽章將無法再通過驗證，因此未匯入，未寫入任何檔案。\r\n"
     "若仍要匯入：命令列請加上 --remove-signature；視窗中在詢問時選「是」。簽章會被移除。";
+inline constexpr std::string_view kNoPictureFound =
+    "沒有找到圖像：原始檔中沒有所選類型的圖像（請確認所選的類型）。";
+inline constexpr std::string_view kPreviousLogKept = "原有的記錄檔保留未動。";
+inline constexpr std::string_view kEditedPicturesKept =
+    "下列圖像檔在上次匯出後修改過，與原始檔中的圖像不同，已保留、未覆寫（命令列加上 --overwrite 則覆寫）：";
+// The question before an export overwrites pictures the user edited since the last export.
+[[nodiscard]] std::string editedPicturesQuestion(std::size_t files);
 inline constexpr std::string_view kBackupNotReplaced = "無法以新的備份取代舊的備份檔，匯入前的內容保留在：";
 inline constexpr std::string_view kCompanionNoReferences =
     "窗體文字檔中沒有指向此檔案的參照，其中的位移未移動（若文字檔用了別的檔名，請自行修正）：";
@@ -128,6 +137,8 @@ inline constexpr std::string_view kImportCommand =
     "依記錄檔把圖像匯入原始檔（原始檔為記錄檔名去掉 .pic.log）。\n"
     "例：falcet-cli import D:/a/prog.exe.pic.log";
 inline constexpr std::string_view kLogArgument = "記錄檔（*.pic.log）";
+inline constexpr std::string_view kOverwriteOption =
+    "覆寫上次匯出後修改過的圖像檔（預設保留它們，並以失敗結束）";
 inline constexpr std::string_view kRemoveSignatureOption =
     "有數位簽章的程式：移除簽章後匯入（預設不匯入，因為匯入後簽章無法再通過驗證）";
 inline constexpr std::string_view kDetectCommand =

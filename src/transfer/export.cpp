@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "formats/picture_facts.hpp"
@@ -23,13 +24,29 @@ std::string pictureFileName(const std::string& sourcePath, std::int32_t number,
 
 namespace {
 
+// Whether a picture file is there and holds other bytes than picture (an edit since the export).
+bool differsOnDisk(const std::filesystem::path& file, std::string_view picture) {
+  const auto st = fileStatus(file);
+  if (!st || !st->regular) return false;
+  if (st->size != static_cast<std::int64_t>(picture.size())) return true;
+  const auto bytes = readWholeFile(file);
+  return bytes && *bytes != picture;
+}
+
 // One export under way: the picture counter, the log lines and the report.
 class ExportRun {
  public:
   // rows: whether each written picture's row (facts, owner) is gathered for the result.
-  ExportRun(Session& session, std::string sourcePath, std::optional<FileIdentity> source, bool rows)
-      : m_session(session), m_walk(session.pictureKinds, session.source.SourceSize), m_sourcePath(std::move(sourcePath)), m_source(source),
-        m_rowsWanted(rows) {}
+  ExportRun(Session& session, std::string sourcePath, std::optional<FileIdentity> source, bool rows,
+            bool keepEdited)
+      : m_session(session), m_walk(session.pictureKinds, session.source.SourceSize), m_sourcePath(std::move(sourcePath)),
+        m_source(source), m_rowsWanted(rows), m_keepEdited(keepEdited) {}
+
+  // A picture file left as the user edited it, to be overwritten or kept at the end.
+  struct Edited {
+    std::string file;
+    std::int32_t start = 0, length = 0;
+  };
 
   // One match of the scan; returns what the scan skips beyond one byte. fetch(start, length)
   // gives the picture's bytes, which lie inside the source, or nullptr when they cannot be read.
@@ -54,9 +71,10 @@ class ExportRun {
     std::string ext = kind.FileExt == "*" ? sniffPictureExtension(picture, length) : kind.FileExt;
     std::string file = pictureFileName(m_sourcePath, m_session.PictureCounter, ext);
     const auto native = nativePath(file);
-    const WriteResult written =
-        writeWholeFile(native, std::string_view(reinterpret_cast<const char*>(picture), length),
-                       m_source ? &*m_source : nullptr);
+    const std::string_view bytes(reinterpret_cast<const char*>(picture), length);
+    const bool edited = m_keepEdited && differsOnDisk(native, bytes);
+    if (edited) m_edited.push_back({file, m.start, m.length});
+    const WriteResult written = edited ? WriteResult::Written : writeWholeFile(native, bytes, m_source ? &*m_source : nullptr);
     if (written != WriteResult::Written) {
       // Nothing half-written stays (a refused name, such as a link, was not touched); the
       // position yields nothing, and the user is told at the end.
@@ -89,6 +107,7 @@ class ExportRun {
   const ListValue& report() const { return m_report; }
   const std::string& logText() const { return m_log; }  // UTF-8
   const std::vector<std::string>& unwritten() const { return m_unwritten; }
+  const std::vector<Edited>& edited() const { return m_edited; }
   int firstError() const { return m_firstError; }
   const std::vector<ResultRow>& rows() const { return m_rows; }
 
@@ -105,6 +124,8 @@ class ExportRun {
   std::string m_sourcePath;
   std::optional<FileIdentity> m_source;  // picture files must not be the source itself
   bool m_rowsWanted;
+  bool m_keepEdited;
+  std::vector<Edited> m_edited;
   std::string m_log;
   ListValue m_report;
   std::vector<std::string> m_unwritten;
@@ -156,10 +177,16 @@ constexpr std::int64_t kPieceReachLimit = 1 << 20;
 
 // Writes the log and shows the report, then the pictures that could not be written. True when
 // nothing went wrong.
-bool finishExport(const ExportRun& run, FileDescriptor& log, const std::string& logPath,
-                  ResultSink& sink) {
+bool finishExport(ExportRun& run, OverwriteOpen& log, const std::string& logPath, ResultSink& sink) {
   const std::string text = encodeLogText(run.logText());
-  if (!writeAll(log, text.data(), text.size()) || !log.close()) {
+  const bool nothingFound = text.empty();
+  if (nothingFound) {
+    // A log of earlier pictures stays: an export with the wrong kind must not cost it.
+    Push(run.report(), {ListValue(texts::kNoPictureFound)});
+    if (log.oldSize > 0) Push(run.report(), {ListValue(texts::kPreviousLogKept)});
+  }
+  const bool keepLog = nothingFound && log.oldSize > 0;
+  if (!keepLog && (!truncateFile(log.fd, 0) || !writeAll(log.fd, text.data(), text.size()) || !log.fd.close())) {
     const int err = errno;
     sink.show(std::string(texts::kWriteFileError) + "\r\n" + logPath + "\r\n" +
                   texts::describeSystemError(err),
@@ -183,6 +210,11 @@ bool ExportPictures(Session& session, std::string& path, ResultSink& sink) {
 }
 
 bool ExportPictures(Session& session, std::string& path, ResultSink& sink, ExportReading reading) {
+  return ExportPictures(session, path, sink, reading, EditedPictures::Overwrite);
+}
+
+bool ExportPictures(Session& session, std::string& path, ResultSink& sink, ExportReading reading,
+                    EditedPictures edited) {
   if (path.find_first_of("\r\n") != std::string::npos) {
     // The log holds one picture a line: such a name could not be read back.
     sink.show(texts::kSourceNameLineBreak, kAppTitle, MessageKind::Error);
@@ -211,16 +243,16 @@ bool ExportPictures(Session& session, std::string& path, ResultSink& sink, Expor
     return false;
   }
   const std::optional<FileIdentity> sourceId = identityOf(sourceFd);
-  FileDescriptor log = openForOverwrite(nativePath(logPath), sourceId ? &*sourceId : nullptr).fd;
-  if (log.valid() && !truncateFile(log, 0)) log = FileDescriptor();
-  if (!log.valid()) {
+  // Opened (and so checked) now, written at the end: until then an earlier log stays as it was.
+  OverwriteOpen log = openForOverwrite(nativePath(logPath), sourceId ? &*sourceId : nullptr);
+  if (!log.fd.valid()) {
     const int err = errno;
     sink.show(std::string(texts::kLogCreateError) + logPath + "\r\n" + texts::describeSystemError(err),
               kAppTitle, MessageKind::Error);
     return false;
   }
 
-  ExportRun run(session, sourcePath, sourceId, sink.listsPictures());
+  ExportRun run(session, sourcePath, sourceId, sink.listsPictures(), edited != EditedPictures::Overwrite);
   Push(run.report(), {ListValue(texts::kExportLogHeader), ListValue("  " + logPath),
                       ListValue(texts::kExportFilesHeader)});
   const MarkerFilter filter(session.pictureKinds);
@@ -228,7 +260,7 @@ bool ExportPictures(Session& session, std::string& path, ResultSink& sink, Expor
     const bool readThrough = scanInPieces(sourceFd, sourceSize, session.pictureKinds, delphi,
                                           filter, pieceSize, run);
     if (!readThrough || fileSize(sourceFd) != sourceSize) {
-      // The source changed or failed while it was read: its log stays empty.
+      // The source changed or failed while it was read: its log stays as it was.
       session.PictureCounter = 0;
       sink.show(texts::kReadFileError, kAppTitle, MessageKind::Error);
       return false;
@@ -242,7 +274,25 @@ bool ExportPictures(Session& session, std::string& path, ResultSink& sink, Expor
     run.nameOwners(MemoryReader(ByteSpan(bytes, static_cast<std::size_t>(session.source.SourceSize))), path);
   }
   session.PictureCounter = 0;
-  return finishExport(run, log, logPath, sink);
+  const bool overwrite = !run.edited().empty() && edited == EditedPictures::Ask &&
+                         sink.show(texts::editedPicturesQuestion(run.edited().size()), kAppTitle,
+                                   MessageKind::Question) == kButtonYes;
+  bool keptEdits = false;
+  for (const ExportRun::Edited& e : run.edited()) {
+    std::vector<unsigned char> picture(static_cast<std::size_t>(e.length));
+    const bool read = inPieces ? readAllAt(sourceFd, e.start, picture.data(), picture.size())
+                               : (std::memcpy(picture.data(), session.source.SourceBytes.data() + e.start, picture.size()), true);
+    if (!overwrite || !read ||
+        writeWholeFile(nativePath(e.file), std::string_view(reinterpret_cast<const char*>(picture.data()), picture.size()),
+                       sourceId ? &*sourceId : nullptr) != WriteResult::Written)
+      keptEdits = true;
+  }
+  const bool done = finishExport(run, log, logPath, sink);
+  if (!keptEdits) return done;
+  std::string message(texts::kEditedPicturesKept);
+  for (const ExportRun::Edited& e : run.edited()) message += "\r\n  " + e.file;
+  sink.show(message, kAppTitle, edited == EditedPictures::Ask ? MessageKind::Info : MessageKind::Error);
+  return done && edited == EditedPictures::Ask;
 }
 
 }  // namespace falcet

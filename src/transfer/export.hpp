@@ -19,7 +19,8 @@
 namespace falcet {
 
 // Runs one export of the source at path (as typed; the source is read from the trimmed path while
-// the log and picture files are named from path as given). Reports to the user through sink.
+// the log and picture files are named from path as given). An export that finds no picture says
+// so and leaves an existing log as it was. Reports to the user through sink.
 // True when the source loaded, the log was written and every picture found was written; a picture
 // file that could not be written is left out of the log and named in an error message at the end.
 bool ExportPictures(Session& session, std::string& path, ResultSink& sink);
@@ -31,6 +32,14 @@ struct ExportReading {
   std::size_t pieceSize = 0;
 };
 bool ExportPictures(Session& session, std::string& path, ResultSink& sink, ExportReading reading);
+
+// What export does with a picture file that differs from the picture the source holds at its
+// place (the user edited it after the last export): overwrite it, keep it (export then fails,
+// naming the files, so that nothing is lost unnoticed), or ask once how many there are (a yes/no
+// question; "no" keeps them). A kept file stays in the log: the next import puts the edit in.
+enum class EditedPictures { Overwrite, Keep, Ask };
+bool ExportPictures(Session& session, std::string& path, ResultSink& sink, ExportReading reading,
+                    EditedPictures edited);
 
 // The picture file name of picture number n.
 [[nodiscard]] std::string pictureFileName(const std::string& sourcePath, std::int32_t number,

@@ -120,6 +120,10 @@ int probeWindow() {
   expectText(item(main, Control::SourceName), "C:\\a\\b.DFM", "source box after the log box");
   check(::SendMessageW(list, CB_GETCURSEL, 0, 0) == 3, "Delphi DFM selected");
 
+  // A source name typed brings its log name.
+  ::SendMessageW(item(main, Control::SourceName), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"C:\\x\\Form1.frx"));
+  expectText(item(main, Control::LogName), "C:\\x\\Form1.frx.pic.log", "log box after the source box");
+
   // Export with an empty source name asks for one.
   ::SendMessageW(item(main, Control::SourceName), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
   DWORD process = 0;
