@@ -137,6 +137,29 @@ TEST_F(CompanionImport, MissingCompanionIsReported) {
       << sink.messages.at(0).text;
 }
 
+#ifndef _WIN32  // chattr
+// A companion that cannot be written stops the import before anything is written, so the same
+// log, imported again once it can be, puts everything in.
+TEST_F(CompanionImport, CompanionThatCannotBeWrittenStopsTheImport) {
+  const testing::VbFormPair pair = testing::vbFormPair(images, "Form1.frx");
+  exportPair(pair);
+  writeFile(pictureFiles[0], images[0] + "grown");
+  const std::string log = readFile(blob + ".pic.log");
+  if (std::system(("chattr +i " + testing::shellQuoted(companion) + " 2> /dev/null").c_str()) != 0)
+    GTEST_SKIP() << "chattr +i is not allowed here";
+  const ImportOutcome locked = ImportPictures(session, blob + ".pic.log", sink);
+  EXPECT_EQ(std::system(("chattr -i " + testing::shellQuoted(companion)).c_str()), 0);
+  EXPECT_EQ(locked, ImportOutcome::Failed);
+  EXPECT_EQ(readFile(blob), pair.blobs);
+  EXPECT_EQ(readFile(companion), pair.text);
+  EXPECT_EQ(readFile(blob + ".pic.log"), log);
+  sink.messages.clear();
+  EXPECT_EQ(ImportPictures(session, blob + ".pic.log", sink), ImportOutcome::Done) << sink.messages.at(0).text;
+  EXPECT_NE(readFile(companion), pair.text);
+  EXPECT_NE(readFile(blob), pair.blobs);
+}
+#endif
+
 // A companion whose references name another file (a Big5 .frm whose blob name was spelled in
 // another code page, say) is named in the report: its offsets were not moved.
 TEST_F(CompanionImport, CompanionWithoutOurReferencesIsReported) {

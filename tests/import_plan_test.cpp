@@ -30,7 +30,7 @@ PictureKind pic() {
 PictureKind outer() {
   PictureKind k = pic();
   k.Name = "Outer";
-  k.EnclosingLenFields = {{-11, 7}};
+  k.EnclosingLenFields = {{-11, 7, 0, {}}};
   return k;
 }
 

@@ -274,7 +274,7 @@ TEST_F(ImportFixture, RebuiltFormFileLogFollowsThePictures) {
 // Fields that enclose a picture follow its new length where they held the old one plus their
 // difference; a field holding anything else (an item number) is left alone.
 TEST_F(ImportFixture, EnclosingLengthFieldsFollowTheNewLength) {
-  session.pictureKinds[0].EnclosingLenFields = {{-11, 8}, {-15, 24}};
+  session.pictureKinds[0].EnclosingLenFields = {{-11, 8, 0, {}}, {-15, 24, 0, {}}};
   const std::string content = u32le(4 + 24) + u32le(4 + 8) + "PIC" + u32le(4) + "abcd" +
                               u32le(1) + u32le(2) + "PIC" + u32le(3) + "xyz" + "end";
   exportSource(content, SourceKindValue::VbBin);

@@ -43,6 +43,7 @@ inline constexpr std::string_view kVerdictWouldBeLost =
 inline constexpr std::string_view kCompanionUpdated = "已更新窗體文字檔中的位置：";
 inline constexpr std::string_view kCompanionMissing = "找不到窗體文字檔，其中指向此檔的位置未能更新：";
 inline constexpr std::string_view kCompanionWriteError = "窗體文字檔無法寫入，其中的位置未更新：";
+inline constexpr std::string_view kNothingImported = "未寫入任何檔案；能寫入後，以同一記錄檔再匯入即可。";
 inline constexpr std::string_view kLogRewriteError = "記錄檔無法更新，請勿再次匯入此記錄檔：";
 inline constexpr std::string_view kRebuiltTooLarge = "重建後的檔案將達 2 GiB 或以上，未寫入！";
 inline constexpr std::string_view kErrorTitle = "錯誤";
@@ -123,8 +124,8 @@ inline constexpr std::string_view kAbout =
     "結束狀態：0 成功；1 失敗；3 已寫入但有圖像未匯入。";
 inline constexpr std::string_view kHelpFlag = "顯示說明";
 inline constexpr std::string_view kKindOption =
-    "原始檔類型：vb-exe、vb-bin、delphi-exe、delphi-dfm；未指定時依檔名判斷（.exe 看第一個區段名稱），"
-    "判斷不出時為 vb-exe";
+    "原始檔類型：vb-exe、vb-bin、delphi-exe、delphi-dfm；未指定時依檔名判斷（.exe 依程式內容："
+    "含 RCDATA 窗體串流為 delphi-exe，含 VB5! 標頭為 vb-exe，否則看第一個區段名稱），判斷不出時為 vb-exe";
 inline constexpr std::string_view kSettingsOption = "設定檔（預設為程式旁的 Falcet.ini）";
 inline constexpr std::string_view kKindsCommand =
     "列出設定檔中的圖像類型，每行一個：序號、名稱、標記（十六進位）、"

@@ -55,6 +55,7 @@ struct CompanionUpdate {
   std::optional<std::filesystem::path> path;
   std::string expected;  // the name it would have, for the report when it is missing
   std::string text;
+  std::string original;  // its text before, put back should the source fail to be written
   bool changed = false;
   bool noReferences = false;  // found, but no reference in it names the blob file
 };
@@ -74,6 +75,7 @@ CompanionUpdate prepareCompanion(const std::string& sourceName, const ImportPlan
     return c;
   }
   CompanionRewrite r = rewriteCompanion(*bytes, utf8Path(source.filename()), plan.changes);
+  c.original = std::move(*bytes);
   c.changed = r.moved > 0;
   c.noReferences = r.references == 0;
   c.text = std::move(r.text);
@@ -92,8 +94,20 @@ std::string rebuiltLog(const std::vector<LogEntry>& entries, const ImportPlan& p
   return encodeLogText(log);
 }
 
-// After the source was written: the companion, then the log. Adds what the user must know to the
-// report; false when one of them could not be written.
+// The companion goes in before the source: should it fail, nothing is written, and the same log
+// imports again once it can be written. False after telling the user.
+bool writeCompanion(const CompanionUpdate& companion, MessageSink& sink) {
+  if (!companion.changed ||
+      replaceFileContent(*companion.path, companion.text.data(), companion.text.size(), {}))
+    return true;
+  sink.show(std::string(texts::kCompanionWriteError) + "\r\n" + utf8Path(*companion.path) + "\r\n" +
+                texts::describeSystemError(errno) + "\r\n" + std::string(texts::kNothingImported),
+            kAppTitle, MessageKind::Error);
+  return false;
+}
+
+// After the source was written: the companion's line in the report, then the log. False when
+// the log could not be rewritten.
 bool writeFollowers(const std::string& logName, const Session& session, const ImportPlan& plan,
                     const CompanionUpdate& companion, std::string& report, MessageSink& sink) {
   bool ok = true;
@@ -102,15 +116,7 @@ bool writeFollowers(const std::string& logName, const Session& session, const Im
   } else if (companion.noReferences) {
     report += std::string(texts::kCompanionNoReferences) + "\r\n  " + utf8Path(*companion.path) + "\r\n";
   } else if (companion.changed) {
-    const std::string shown = utf8Path(*companion.path);
-    if (replaceFileContent(*companion.path, companion.text.data(), companion.text.size(), {})) {
-      report += std::string(texts::kCompanionUpdated) + "\r\n  " + shown + "\r\n";
-    } else {
-      sink.show(std::string(texts::kCompanionWriteError) + "\r\n" + shown + "\r\n" +
-                    texts::describeSystemError(errno),
-                kAppTitle, MessageKind::Error);
-      ok = false;
-    }
+    report += std::string(texts::kCompanionUpdated) + "\r\n  " + utf8Path(*companion.path) + "\r\n";
   }
   if (!plan.rebuilt || plan.changes.empty()) return ok;
   const std::string log = rebuiltLog(session.LogEntries, plan);
@@ -197,8 +203,12 @@ ImportOutcome ImportPictures(Session& session, std::string logName, ResultSink& 
 
   if (plan.signatureRemoved) report += std::string(texts::kSignatureRemoved) + "\r\n";
   const ByteSpan content = plan.rebuilt ? ByteSpan(plan.content) : ByteSpan(bytes).first(plan.patchedLength);
+  if (!writeCompanion(companion, sink)) return ImportOutcome::Failed;
   std::filesystem::path keptInstead;
   if (!replaceFileContent(nativePath(sourceName), content.data(), content.size(), {true, true, &keptInstead})) {
+    // The companion gets its old text back: it must not point into a source that was not written.
+    if (companion.changed)
+      (void)replaceFileContent(*companion.path, companion.original.data(), companion.original.size(), {false, false});
     sink.show(texts::kWriteFileError, kAppTitle, MessageKind::Error);
     return ImportOutcome::Failed;
   }
