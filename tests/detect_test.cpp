@@ -48,12 +48,12 @@ TEST_P(Detection, ChoosesTheKind) {
 
 std::string program(std::string firstSection, bool is64, std::vector<std::pair<std::string, std::string>> rcdata,
                     std::vector<std::string> imports = {}) {
-  testing::PeSpec spec;
-  spec.firstSection = std::move(firstSection);
-  spec.is64 = is64;
-  spec.rcdata = std::move(rcdata);
-  spec.imports = std::move(imports);
-  return testing::peProgram(spec);
+  testing::PeLayout layout;
+  layout.firstSection = std::move(firstSection);
+  layout.is64 = is64;
+  layout.rcdata = std::move(rcdata);
+  layout.imports = std::move(imports);
+  return testing::peProgram(layout);
 }
 
 std::string pastTheEnd() {

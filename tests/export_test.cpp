@@ -22,16 +22,7 @@ using testing::readFile;
 using testing::u32le;
 using testing::writeFile;
 
-PictureKind lengthFirstKind() {
-  // "PIC", u32 L, picture bytes.
-  PictureKind k;
-  k.Name = "Pic";
-  k.FileHandleMark = "PIC";
-  k.FilePosFix = 7;
-  k.BinFileLenPos = -4;
-  k.FileExt = "dat";
-  return k;
-}
+using testing::picKind;
 
 struct ExportFixture : ::testing::Test {
   testing::TempDir dir;
@@ -39,7 +30,7 @@ struct ExportFixture : ::testing::Test {
   Session session;
   std::string source;
   void SetUp() override {
-    session.pictureKinds = {lengthFirstKind()};
+    session.pictureKinds = {picKind()};
     source = dir.file("prog.bin");
   }
   bool run(std::string path) { return ExportPictures(session, path, sink); }

@@ -1,4 +1,4 @@
-// The import plan as the specification of import: log entries, the source's bytes and the picture
+// What import decides, without a file: log entries, the source's bytes and the picture
 // files in, each entry's verdict, the new bytes and the size changes out. No file is touched.
 
 #include "transfer/import_plan.hpp"
@@ -16,15 +16,7 @@ namespace {
 using testing::u32le;
 
 // "PIC", u32 L, the picture (P = marker + 7).
-PictureKind pic() {
-  PictureKind k;
-  k.Name = "Pic";
-  k.FileHandleMark = "PIC";
-  k.FilePosFix = 7;
-  k.BinFileLenPos = -4;
-  k.DfmBlockLenPos = 0;
-  return k;
-}
+PictureKind pic() { return testing::picKind(); }
 
 // The same inside an outer size: u32 (L + 7) right before the marker.
 PictureKind outer() {

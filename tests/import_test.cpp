@@ -22,15 +22,7 @@ using testing::readFile;
 using testing::u32le;
 using testing::writeFile;
 
-PictureKind picKind() {
-  PictureKind k;
-  k.Name = "Pic";
-  k.FileHandleMark = "PIC";
-  k.FilePosFix = 7;
-  k.BinFileLenPos = -4;
-  k.FileExt = "dat";
-  return k;
-}
+using testing::picKind;
 
 struct ImportFixture : ::testing::Test {
   testing::TempDir dir;
@@ -498,10 +490,10 @@ namespace {
 // A program image holding VB pictures in its code, signed where signed says: a certificate table
 // (WIN_CERTIFICATE: u32 length, revision 0x200, type 2, the signature) appended at the end.
 std::string vbProgram(bool checksum, bool isSigned) {
-  testing::PeSpec spec;
-  spec.code = testing::vbFormFile({testing::bmpImage(8, 4, 2), testing::gifImage(3)});
-  spec.checksum = checksum;
-  std::string file = testing::peProgram(spec);
+  testing::PeLayout layout;
+  layout.code = testing::vbFormFile({testing::bmpImage(8, 4, 2), testing::gifImage(3)});
+  layout.checksum = checksum;
+  std::string file = testing::peProgram(layout);
   if (!isSigned) return file;
   const std::string signature = "not really PKCS#7, but where a signature goes";
   std::string cert = u32le(static_cast<std::uint32_t>(8 + signature.size())) + testing::u16le(0x200) +

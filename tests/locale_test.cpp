@@ -94,13 +94,7 @@ TEST_P(LocaleParam, LogOfNamesTheLocaleCannotSpellIsUtf8) {
   const std::string source = (dir.path() / "简体程式.bin").string();
   testing::writeFile(nativePath(source), "..PIC" + testing::u32le(2) + "ab..");
   Session session;
-  PictureKind kind;
-  kind.Name = "Pic";
-  kind.FileHandleMark = "PIC";
-  kind.FilePosFix = 7;
-  kind.BinFileLenPos = -4;
-  kind.FileExt = "dat";
-  session.pictureKinds = {kind};
+  session.pictureKinds = {testing::picKind()};
   session.SourceKind = SourceKindValue::VbBin;
   testing::RecordingSink sink;
   std::string path = source;

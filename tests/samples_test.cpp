@@ -31,8 +31,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string u32le_string(std::uint32_t v) { return testing::u32le(v); }
-
 struct Picture {
   std::int32_t offset, length;
   bool operator<(const Picture& o) const { return std::tie(offset, length) < std::tie(o.offset, o.length); }
@@ -231,7 +229,7 @@ void importAndCheck(const std::string& file, Session& session, const std::vector
     if (image->checksum != 0) {
       const std::uint32_t now = static_cast<std::uint32_t>(u32le(testing::asBytes(result), image->checksumOffset).value_or(0));
       EXPECT_EQ(now, peChecksum(testing::asBytes(result), image->checksumOffset)) << file << ": stale checksum";
-      expect.replace(static_cast<std::size_t>(image->checksumOffset), 4, u32le_string(now));
+      expect.replace(static_cast<std::size_t>(image->checksumOffset), 4, testing::u32le(now));
     }
     EXPECT_EQ(result == expect, true) << file << ": bytes outside the pictures changed";
     // A fresh export finds every picture where it was.

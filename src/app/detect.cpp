@@ -25,24 +25,8 @@ std::string lastCharacters(const std::string& text, std::size_t n) {
   return text.substr(i);
 }
 
-}  // namespace
-
-std::string ReadFirstSectionName(const std::string& name) {
-  const auto path = nativePath(name);
-  const auto st = fileStatus(path);
-  if (!st || st->size > std::numeric_limits<std::int32_t>::max() || st->size < 1023) return {};
-  FileDescriptor fd = openRegularForRead(path);
-  if (!fd.valid()) return {};
-  return probeFirstSectionName(FileReader(fd, static_cast<std::int64_t>(st->size)));
-}
-
-std::optional<SourceKindValue> ExecutableKindByContent(const std::string& name) {
-  const auto path = nativePath(name);
-  const auto st = fileStatus(path);
-  if (!st || !st->regular || st->size > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
-  FileDescriptor fd = openRegularForRead(path);
-  if (!fd.valid()) return std::nullopt;
-  const FileReader file(fd, static_cast<std::int64_t>(st->size));
+// The kind a program's content says, or nullopt when it says neither.
+std::optional<SourceKindValue> kindByContent(const ByteReader& file) {
   const auto image = readPeImage(file);
   if (!image) return std::nullopt;
   // Delphi, C++Builder and Lazarus keep each form as an RCDATA resource holding a form stream.
@@ -58,11 +42,17 @@ std::optional<SourceKindValue> ExecutableKindByContent(const std::string& name) 
   return std::nullopt;
 }
 
+}  // namespace
+
 bool IsDelphiExecutable(const std::string& name) {
-  if (const auto kind = ExecutableKindByContent(name)) return *kind == SourceKindValue::DelphiExe;
-  const std::string section = ReadFirstSectionName(name);
-  if (section == ".text") return false;
-  return section == "CODE";
+  const auto path = nativePath(name);
+  const auto st = fileStatus(path);
+  if (!st || !st->regular || st->size > std::numeric_limits<std::int32_t>::max()) return false;
+  FileDescriptor fd = openRegularForRead(path);
+  if (!fd.valid()) return false;
+  const FileReader file(fd, static_cast<std::int64_t>(st->size));
+  if (const auto kind = kindByContent(file)) return *kind == SourceKindValue::DelphiExe;
+  return probeFirstSectionName(file) == "CODE";
 }
 
 std::optional<SourceKindValue> DetectSourceKind(const std::string& name) {

@@ -20,11 +20,4 @@ namespace falcet {
 // streams: Delphi; the VB5! header or MSVBVM50/60 imported: VB), else by its first section's name.
 [[nodiscard]] bool IsDelphiExecutable(const std::string& name);
 
-// The kind an executable's content says, or nullopt when it says neither.
-[[nodiscard]] std::optional<SourceKindValue> ExecutableKindByContent(const std::string& name);
-
-// The first section's name of a PE file, or empty text when the file is not a readable PE file.
-// Files shorter than 1023 bytes are not opened.
-[[nodiscard]] std::string ReadFirstSectionName(const std::string& name);
-
 }  // namespace falcet

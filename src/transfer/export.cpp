@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "formats/picture_facts.hpp"
@@ -277,15 +276,18 @@ bool ExportPictures(Session& session, std::string& path, ResultSink& sink, Expor
   const bool overwrite = !run.edited().empty() && edited == EditedPictures::Ask &&
                          sink.show(texts::editedPicturesQuestion(run.edited().size()), kAppTitle,
                                    MessageKind::Question) == kButtonYes;
-  bool keptEdits = false;
-  for (const ExportRun::Edited& e : run.edited()) {
-    std::vector<unsigned char> picture(static_cast<std::size_t>(e.length));
-    const bool read = inPieces ? readAllAt(sourceFd, e.start, picture.data(), picture.size())
-                               : (std::memcpy(picture.data(), session.source.SourceBytes.data() + e.start, picture.size()), true);
-    if (!overwrite || !read ||
-        writeWholeFile(nativePath(e.file), std::string_view(reinterpret_cast<const char*>(picture.data()), picture.size()),
-                       sourceId ? &*sourceId : nullptr) != WriteResult::Written)
-      keptEdits = true;
+  bool keptEdits = !run.edited().empty() && !overwrite;
+  if (overwrite) {
+    const MemoryReader memory(ByteSpan(session.source.SourceBytes.data(), inPieces ? 0 : static_cast<std::size_t>(sourceSize)));
+    const FileReader file(sourceFd, sourceSize);
+    const ByteReader& source = inPieces ? static_cast<const ByteReader&>(file) : memory;
+    std::string picture;
+    for (const ExportRun::Edited& e : run.edited()) {
+      picture.resize(static_cast<std::size_t>(e.length));
+      if (!source.read(e.start, reinterpret_cast<unsigned char*>(picture.data()), picture.size()) ||
+          writeWholeFile(nativePath(e.file), picture, sourceId ? &*sourceId : nullptr) != WriteResult::Written)
+        keptEdits = true;
+    }
   }
   const bool done = finishExport(run, log, logPath, sink);
   if (!keptEdits) return done;

@@ -150,7 +150,7 @@ ImportOutcome ImportPictures(Session& session, std::string logName, ResultSink& 
   Source& src = session.source;
   const MutableByteSpan bytes(src.SourceBytes.data(), static_cast<std::size_t>(src.SourceSize));
   ImportOptions options;
-  if (isExecutableImage(bytes) && certificateTable(bytes)) {
+  if (certificateTable(bytes)) {
     options.removeSignature =
         signedPrograms == SignedPrograms::RemoveSignature ||
         (signedPrograms == SignedPrograms::Ask &&

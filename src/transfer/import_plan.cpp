@@ -40,9 +40,7 @@ std::optional<Verdict> precheck(const LogEntry& e, const PictureKinds& kinds, By
 // The checks on the picture file's own bytes: a format the kind accepts, and the whole image.
 std::optional<Verdict> checkPicture(const PictureKind& kind, ByteSpan picture, EntryResult& r) {
   const PictureFacts& facts = r.facts.emplace(readPictureFacts(picture));
-  if (!kind.AcceptFormats.empty() &&
-      std::find(kind.AcceptFormats.begin(), kind.AcceptFormats.end(), facts.format) == kind.AcceptFormats.end())
-    return Verdict::WrongFormat;
+  if (!acceptsFormat(kind, facts.format)) return Verdict::WrongFormat;
   if (!facts.complete) return Verdict::Incomplete;
   return std::nullopt;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "formats/picture_format.hpp"
@@ -41,6 +42,15 @@ struct PictureKind {
 
   friend bool operator==(const PictureKind&, const PictureKind&) = default;
 };
+
+// Whether the kind takes a picture of this format (a name as FileExt=* gives it); any, when its
+// AcceptFormats names none.
+[[nodiscard]] inline bool acceptsFormat(const PictureKind& kind, std::string_view format) {
+  if (kind.AcceptFormats.empty()) return true;
+  for (const std::string& f : kind.AcceptFormats)
+    if (f == format) return true;
+  return false;
+}
 
 // First index 1 in the descriptions; here index 0 holds kind 1. Kind numbers given to the user
 // and kept in log entries are 1-based.

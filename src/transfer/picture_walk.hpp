@@ -7,7 +7,6 @@
 // picture of the kind's formats, refused by the caller) lets the scan go on one byte after its
 // marker.
 
-#include <algorithm>
 #include <cstdint>
 
 #include "formats/picture_format.hpp"
@@ -16,11 +15,9 @@
 
 namespace falcet {
 
-// Whether a picture's bytes are of a format the kind accepts (any, when it names none).
+// Whether a picture's bytes are of a format the kind accepts.
 [[nodiscard]] inline bool kindAccepts(const PictureKind& kind, ByteSpan picture) {
-  if (kind.AcceptFormats.empty()) return true;
-  const std::string_view format = formatName(sniffPictureFormat(picture));
-  return std::find(kind.AcceptFormats.begin(), kind.AcceptFormats.end(), format) != kind.AcceptFormats.end();
+  return acceptsFormat(kind, formatName(sniffPictureFormat(picture)));
 }
 
 class PictureWalk {

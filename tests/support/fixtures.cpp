@@ -9,6 +9,7 @@
 #include <unistd.h>
 #endif
 
+#include "formats/pe_image.hpp"
 #include "settings/ini_file.hpp"
 
 #ifndef FALCET_SHIPPED_INI
@@ -230,42 +231,42 @@ std::string importSection(const std::vector<std::string>& libraries, std::uint32
 
 }  // namespace
 
-std::string peProgram(const PeSpec& spec) {
+std::string peProgram(const PeLayout& layout) {
   struct Section {
     std::string name, data;
     std::uint32_t flags;
     int directory;  // the data directory it is, or -1
   };
   std::vector<Section> sections;
-  sections.push_back({spec.firstSection, spec.code, 0x60000020u, -1});
-  std::uint32_t rva = 0x1000 + alignUp(static_cast<std::uint32_t>(spec.code.size()), 0x1000);
+  sections.push_back({layout.firstSection, layout.code, 0x60000020u, -1});
+  std::uint32_t rva = 0x1000 + alignUp(static_cast<std::uint32_t>(layout.code.size()), 0x1000);
   std::vector<std::uint32_t> rvas{0x1000};
   auto add = [&](std::string name, std::string data, std::uint32_t flags, int directory) {
     rvas.push_back(rva);
     rva += alignUp(std::max<std::uint32_t>(1, static_cast<std::uint32_t>(data.size())), 0x1000);
     sections.push_back({std::move(name), std::move(data), flags, directory});
   };
-  if (!spec.imports.empty()) add(".idata", importSection(spec.imports, rva), 0xC0000040u, 1);
-  if (!spec.rcdata.empty()) add(".rsrc", resourceSection(spec.rcdata, rva), 0x40000040u, 2);
-  if (spec.relocations) add(".reloc", u32le(0x1000) + u32le(8), 0x42000040u, 5);
+  if (!layout.imports.empty()) add(".idata", importSection(layout.imports, rva), 0xC0000040u, 1);
+  if (!layout.rcdata.empty()) add(".rsrc", resourceSection(layout.rcdata, rva), 0x40000040u, 2);
+  if (layout.relocations) add(".reloc", u32le(0x1000) + u32le(8), 0x42000040u, 5);
 
-  const std::uint32_t optSize = spec.is64 ? 240 : 224;
+  const std::uint32_t optSize = layout.is64 ? 240 : 224;
   std::string h(0x80, '\0');
   h[0] = 'M', h[1] = 'Z';
   h.replace(60, 4, u32le(0x80));
   h += std::string("PE\0\0", 4);
-  h += u16le(spec.is64 ? 0x8664 : 0x14C) + u16le(static_cast<std::uint16_t>(sections.size())) + u32le(0) + u32le(0) +
-       u32le(0) + u16le(static_cast<std::uint16_t>(optSize)) + u16le(spec.is64 ? 0x22 : 0x10F);
-  std::string opt = u16le(spec.is64 ? 0x20B : 0x10B) + std::string(2, '\0');
+  h += u16le(layout.is64 ? 0x8664 : 0x14C) + u16le(static_cast<std::uint16_t>(sections.size())) + u32le(0) + u32le(0) +
+       u32le(0) + u16le(static_cast<std::uint16_t>(optSize)) + u16le(layout.is64 ? 0x22 : 0x10F);
+  std::string opt = u16le(layout.is64 ? 0x20B : 0x10B) + std::string(2, '\0');
   std::uint32_t initialized = 0;
   for (std::size_t i = 1; i < sections.size(); ++i) initialized += alignUp(static_cast<std::uint32_t>(sections[i].data.size()), 0x200);
-  opt += u32le(alignUp(static_cast<std::uint32_t>(spec.code.size()), 0x200)) + u32le(initialized) + u32le(0);
+  opt += u32le(alignUp(static_cast<std::uint32_t>(layout.code.size()), 0x200)) + u32le(initialized) + u32le(0);
   opt += u32le(0x1000) + u32le(0x1000);  // entry point, base of code
-  if (spec.is64) opt += u32le(0x400000) + u32le(0);  // image base (64-bit)
+  if (layout.is64) opt += u32le(0x400000) + u32le(0);  // image base (64-bit)
   else opt += u32le(0) + u32le(0x400000);            // base of data, image base
   opt += u32le(0x1000) + u32le(0x200) + u16le(4) + u16le(0) + u16le(0) + u16le(0) + u16le(4) + u16le(0) + u32le(0);
   opt += u32le(rva) + u32le(0x400) + u32le(0) + u16le(2) + u16le(0x8140);  // size of image, headers, checksum
-  const std::string stack = spec.is64 ? u32le(0x100000) + u32le(0) : u32le(0x100000);
+  const std::string stack = layout.is64 ? u32le(0x100000) + u32le(0) : u32le(0x100000);
   opt += stack + stack + stack + stack;  // stack and heap reserve and commit
   opt += u32le(0) + u32le(16);
   std::string directories(16 * 8, '\0');
@@ -289,21 +290,22 @@ std::string peProgram(const PeSpec& spec) {
     raw += rawSize;
   }
   h.resize(0x400, '\0');
-  std::string file = h + body + spec.overlay;
-  if (spec.checksum) {
+  std::string file = h + body + layout.overlay;
+  if (layout.checksum) {
     const std::size_t at = 0x80 + 24 + 64;
-    std::uint64_t sum = 0;
-    for (std::size_t i = 0; i < file.size(); i += 2) {
-      if (i == at || i == at + 2) continue;
-      std::uint32_t word = static_cast<unsigned char>(file[i]);
-      if (i + 1 < file.size()) word |= static_cast<std::uint32_t>(static_cast<unsigned char>(file[i + 1])) << 8;
-      sum += word;
-      sum = (sum & 0xFFFF) + (sum >> 16);
-    }
-    sum = (sum & 0xFFFF) + (sum >> 16);
-    file.replace(at, 4, u32le(static_cast<std::uint32_t>(sum + file.size())));
+    file.replace(at, 4, u32le(peChecksum(asBytes(file), static_cast<std::int64_t>(at))));
   }
   return file;
+}
+
+PictureKind picKind() {
+  PictureKind k;
+  k.Name = "Pic";
+  k.FileHandleMark = "PIC";
+  k.FilePosFix = 7;
+  k.BinFileLenPos = -4;
+  k.FileExt = "dat";
+  return k;
 }
 
 std::string delphiFormWithManyPictures(int count) {

@@ -74,7 +74,7 @@ std::string peFile(std::string_view firstSection, std::uint16_t sections, const 
 // an import section naming imports (when any), a resource section with one RCDATA resource per
 // entry of rcdata (named as given, language 0), a .reloc section when relocations, and overlay
 // after the last section. With checksum, the header checksum is set as the system computes it.
-struct PeSpec {
+struct PeLayout {
   bool is64 = false;
   std::string firstSection = ".text";
   std::string code = std::string(16, '\x90');
@@ -84,7 +84,10 @@ struct PeSpec {
   std::string overlay;
   bool checksum = true;
 };
-std::string peProgram(const PeSpec& spec);
+std::string peProgram(const PeLayout& layout);
+
+// A kind of the tests' own: "PIC", u32 L, the picture (P = marker + 7), files named .dat.
+PictureKind picKind();
 
 // The kinds of the shipped settings file.
 PictureKinds shippedKinds();

@@ -18,9 +18,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 3 && std::string_view(argv[1]) == "--program") {
-    PeSpec spec;
-    spec.code = vbFormFile({icoImage(1), bmpImage(8, 4, 2), gifImage(3)});
-    writeFile(argv[2], peProgram(spec));
+    PeLayout layout;
+    layout.code = vbFormFile({icoImage(1), bmpImage(8, 4, 2), gifImage(3)});
+    writeFile(argv[2], peProgram(layout));
     return 0;
   }
   if (argc != 2) {
