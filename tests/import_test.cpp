@@ -199,6 +199,27 @@ TEST_F(ImportFixture, FailedSourceLoadAndWriteLeaveTheSource) {
     EXPECT_EQ(entry.path().filename().string().find(".falcet-"), std::string::npos);
 }
 
+// What a killed import left beside the source goes with the next import of that source: new
+// content that never moved in, and old content that the source or its backup still holds. Old
+// content held nowhere else stays, and so do other files' temporaries.
+TEST_F(ImportFixture, NextImportRemovesWhatAKilledOneLeft) {
+  exportSource(kTwoPictures, SourceKindValue::VbBin);
+  const std::string leaf = std::filesystem::path(source).filename().string();
+  const auto left = [&](const std::string& name) { return dir.file("." + leaf + ".falcet-" + name); };
+  writeFile(left("new-a1b2c3"), "half written");
+  writeFile(left("old-d4e5f6"), kTwoPictures);
+  writeFile(left("old-g7h8i9"), "a version held nowhere else");
+  writeFile(left("new-toolong"), "not one of ours");
+  writeFile(dir.file(".other.frx.falcet-new-j0k1l2"), "another file's");
+  writeFile(picture(1), "new!");
+  ASSERT_EQ(import(), ImportOutcome::Done);
+  EXPECT_FALSE(std::filesystem::exists(left("new-a1b2c3")));
+  EXPECT_FALSE(std::filesystem::exists(left("old-d4e5f6")));
+  EXPECT_EQ(readFile(left("old-g7h8i9")), "a version held nowhere else");
+  EXPECT_TRUE(std::filesystem::exists(left("new-toolong")));
+  EXPECT_TRUE(std::filesystem::exists(dir.file(".other.frx.falcet-new-j0k1l2")));
+}
+
 TEST_F(ImportFixture, BlankBeforeLogSuffixUsesTrimmedSource) {
   exportSource(kTwoPictures, SourceKindValue::VbExe);
   std::filesystem::rename(source + ".pic.log", source + " .pic.log");

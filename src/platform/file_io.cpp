@@ -3,6 +3,8 @@
 
 #include "platform/file_io.hpp"
 
+#include <vector>
+
 #include "platform/codepage.hpp"
 #include "platform/file_replace.hpp"
 #include "base/ascii.hpp"
@@ -54,6 +56,49 @@ std::optional<std::filesystem::path> findSiblingWithExtension(const std::filesys
   return found;
 }
 
+namespace {
+
+// Temporary names tie each file to the file it replaces, so that what a killed replace left
+// behind is found by the next one: ".Form1.frx.falcet-new-XXXXXX" (new content not yet moved in)
+// and ".Form1.frx.falcet-old-XXXXXX" (the content being replaced, before it becomes the backup).
+// A name too long for that gets the short form, which nothing tidies.
+std::filesystem::path temporaryPrefix(const std::filesystem::path& target, bool oldContent) {
+  const auto leaf = target.filename().native();
+  std::filesystem::path prefix = leaf.size() > 200 ? std::filesystem::path(".") : std::filesystem::path("." + leaf);
+  prefix += oldContent ? ".falcet-old-" : ".falcet-new-";
+  return prefix;
+}
+
+bool sameContent(const std::filesystem::path& a, const std::filesystem::path& b) {
+  const auto x = readWholeFile(a);
+  if (!x) return false;
+  const auto y = readWholeFile(b);
+  return y && *x == *y;
+}
+
+// Removes what an earlier replace of target left when it was stopped: new content never moved in
+// always; old content only where the target or its backup still holds the same bytes (otherwise
+// it may be the only copy of that version, and it stays).
+void removeLeftovers(const std::filesystem::path& target, const std::filesystem::path& backup) {
+  if (target.filename().native().size() > 200) return;
+  const auto fresh = temporaryPrefix(target, false).native(), kept = temporaryPrefix(target, true).native();
+  const std::filesystem::path folder = target.parent_path().empty() ? "." : target.parent_path();
+  std::error_code ec;
+  std::vector<std::filesystem::path> found;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    const auto leaf = entry.path().filename().native();
+    const bool isFresh = leaf.size() == fresh.size() + 6 && leaf.compare(0, fresh.size(), fresh) == 0;
+    const bool isKept = leaf.size() == kept.size() + 6 && leaf.compare(0, kept.size(), kept) == 0;
+    if ((isFresh || isKept) && entry.is_regular_file(ec) && !entry.is_symlink(ec)) {
+      const auto path = target.parent_path() / entry.path().filename();
+      if (isFresh || sameContent(path, target) || sameContent(path, backup)) found.push_back(path);
+    }
+  }
+  for (const auto& path : found) (void)removeFile(path);
+}
+
+}  // namespace
+
 bool replaceFileContent(const std::filesystem::path& target, const void* data, std::size_t size,
                         ReplaceOptions options) {
   namespace step = replace_steps;
@@ -67,8 +112,9 @@ bool replaceFileContent(const std::filesystem::path& target, const void* data, s
     errno = EISDIR;
     return false;
   }
+  if (old.exists) removeLeftovers(target, backup);
   std::filesystem::path tmp;
-  FileDescriptor fd = step::makeTemporaryBeside(folder, tmp);
+  FileDescriptor fd = step::makeTemporaryBeside(folder, temporaryPrefix(target, false), tmp);
   if (!fd.valid()) return false;
   if (old.exists) step::takeOver(fd, old);
   bool ok = writeAll(fd, data, size) && step::flush(fd);
@@ -78,7 +124,7 @@ bool replaceFileContent(const std::filesystem::path& target, const void* data, s
   // names only after the new content is in place.
   std::filesystem::path kept;
   if (ok && old.exists && (options.keepBackup || options.keepOriginal)) {
-    FileDescriptor placeholder = step::makeTemporaryBeside(folder, kept);
+    FileDescriptor placeholder = step::makeTemporaryBeside(folder, temporaryPrefix(target, true), kept);
     ok = placeholder.valid() && placeholder.close() && removeFile(kept) && step::keepCopy(target, kept);
     if (!ok) kept.clear();
   }

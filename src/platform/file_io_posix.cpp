@@ -164,8 +164,9 @@ bool isMissing(const std::filesystem::path& path) {
   return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
 }
 
-FileDescriptor makeTemporaryBeside(const std::filesystem::path& folder, std::filesystem::path& name) {
-  std::string pattern = ((folder.empty() ? std::filesystem::path(".") : folder) / ".falcet-XXXXXX").native();
+FileDescriptor makeTemporaryBeside(const std::filesystem::path& folder, const std::filesystem::path& prefix,
+                                   std::filesystem::path& name) {
+  std::string pattern = ((folder.empty() ? std::filesystem::path(".") : folder) / prefix).native() + "XXXXXX";
   FileDescriptor fd(::mkostemp(pattern.data(), O_CLOEXEC));
   if (fd.valid()) name = pattern;
   return fd;

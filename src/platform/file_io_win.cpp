@@ -232,11 +232,12 @@ bool isMissing(const std::filesystem::path& path) {
   return attributesOf(path) == INVALID_FILE_ATTRIBUTES && ::GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
-FileDescriptor makeTemporaryBeside(const std::filesystem::path& folder, std::filesystem::path& name) {
+FileDescriptor makeTemporaryBeside(const std::filesystem::path& folder, const std::filesystem::path& prefix,
+                                   std::filesystem::path& name) {
   static std::mt19937_64 random{std::random_device{}()};
   static const wchar_t digits[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::wstring leaf = L".falcet-";
+    std::wstring leaf = prefix.native();
     for (int i = 0; i < 6; ++i) leaf += digits[random() % 36];
     const std::filesystem::path candidate = (folder.empty() ? std::filesystem::path(L".") : folder) / leaf;
     HANDLE h = ::CreateFileW(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,

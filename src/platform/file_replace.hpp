@@ -22,8 +22,9 @@ struct Target {
 [[nodiscard]] bool isFolder(const std::filesystem::path& path);
 [[nodiscard]] bool isMissing(const std::filesystem::path& path);
 
-// A new, empty file with a short random name (".falcet-XXXXXX") in folder.
-[[nodiscard]] FileDescriptor makeTemporaryBeside(const std::filesystem::path& folder, std::filesystem::path& name);
+// A new, empty file in folder whose name is prefix and six random letters.
+[[nodiscard]] FileDescriptor makeTemporaryBeside(const std::filesystem::path& folder,
+                                                 const std::filesystem::path& prefix, std::filesystem::path& name);
 
 // The new content takes over the target's mode and, where allowed, its owner and group (where not,
 // the set-user-ID and set-group-ID bits are dropped).
