@@ -181,15 +181,17 @@ class ResourceWalk {
       : m_bytes(bytes), m_image(image), m_rootRva(rootRva), m_root(root), m_size(size) {}
 
   void directory(std::uint32_t offset, int level, ResourceEntry& path, std::vector<ResourceEntry>& out) {
-    if (level > 2 || !m_seen.insert(offset).second) return;
+    if (level > 2 || !m_seen.insert(offset).second) return skipped();
     const std::int64_t at = m_root + offset;
     const auto named = m_bytes.u16(at + 12), ids = m_bytes.u16(at + 14);
-    if (!named || !ids || offset + 16 > m_size) return;
+    if (!named || !ids || offset + 16 > m_size) return skipped();
+    if (level == 1) path.typeDirectory = at;
+    else if (level == 2) path.nameDirectory = at;
     const std::uint32_t count = std::uint32_t{*named} + *ids;
     for (std::uint32_t i = 0; i < count; ++i) {
       const std::int64_t e = at + 16 + 8 * std::int64_t{i};
       const auto nameWord = m_bytes.u32(e), dataWord = m_bytes.u32(e + 4);
-      if (!nameWord || !dataWord || (e + 8 - m_root) > m_size) return;
+      if (!nameWord || !dataWord || (e + 8 - m_root) > m_size) return skipped();
       ResourceName name;
       if (*nameWord & 0x80000000u) {
         name.named = true;
@@ -204,17 +206,30 @@ class ResourceWalk {
         directory(*dataWord & 0x7FFFFFFFu, level + 1, path, out);
       } else if (level == 2) {
         leaf(*dataWord, path, out);
+      } else {
+        skipped();
       }
     }
   }
 
+  // Whether every entry of the tree was read.
+  [[nodiscard]] bool complete() const { return m_complete; }
+
  private:
+  void skipped() { m_complete = false; }
+
   std::u16string nameString(std::uint32_t offset) {
     const auto length = m_bytes.u16(m_root + offset);
     std::u16string s;
-    if (!length || offset + 2 + 2 * std::uint64_t{*length} > m_size) return s;
+    if (!length || offset + 2 + 2 * std::uint64_t{*length} > m_size) {
+      skipped();
+      return s;
+    }
     const unsigned char* p = m_bytes.at(m_root + offset + 2, 2 * std::size_t{*length});
-    if (!p) return s;
+    if (!p) {
+      skipped();
+      return s;
+    }
     for (std::size_t i = 0; i < *length; ++i) s.push_back(static_cast<char16_t>(loadU16le(p + 2 * i)));
     return s;
   }
@@ -222,7 +237,7 @@ class ResourceWalk {
   void leaf(std::uint32_t offset, ResourceEntry& path, std::vector<ResourceEntry>& out) {
     const std::int64_t at = m_root + offset;
     const auto rva = m_bytes.u32(at), size = m_bytes.u32(at + 4), codePage = m_bytes.u32(at + 8);
-    if (!rva || !size || !codePage || offset + 16 > m_size) return;
+    if (!rva || !size || !codePage || offset + 16 > m_size) return skipped();
     ResourceEntry e = path;
     e.dataRva = *rva;
     e.size = *size;
@@ -241,12 +256,14 @@ class ResourceWalk {
   std::int64_t m_root;
   std::uint32_t m_size;
   std::set<std::uint32_t> m_seen;
+  bool m_complete = true;
 };
 
 }  // namespace
 
-std::vector<ResourceEntry> readResources(const ByteReader& reader, const PeImage& image) {
+std::vector<ResourceEntry> readResources(const ByteReader& reader, const PeImage& image, bool* complete) {
   std::vector<ResourceEntry> out;
+  if (complete) *complete = false;
   const PeDataDirectory dir = image.directory(kPeResources);
   if (dir.address == 0 || dir.size == 0) return out;
   const auto root = image.offsetOfRva(dir.address);
@@ -258,6 +275,7 @@ std::vector<ResourceEntry> readResources(const ByteReader& reader, const PeImage
   ResourceWalk walk(bytes, image, dir.address, *root, room);
   ResourceEntry path;
   walk.directory(0, 0, path, out);
+  if (complete) *complete = walk.complete();
   return out;
 }
 

@@ -83,12 +83,14 @@ struct ResourceEntry {
   std::uint32_t language = 0;
   std::uint32_t dataRva = 0, size = 0, codePage = 0;
   std::optional<std::int64_t> offset;  // the data's file offset, when a section holds all of it
+  std::int64_t typeDirectory = -1, nameDirectory = -1;  // file offsets of the directories above it
 };
 
 // Every leaf of the image's resource tree in the order the tree lists them. Entries whose
 // directory lies outside the resource section, loops and trees deeper than three levels are
-// left out.
-[[nodiscard]] std::vector<ResourceEntry> readResources(const ByteReader& bytes, const PeImage& image);
+// left out; complete (when given) tells whether anything was.
+[[nodiscard]] std::vector<ResourceEntry> readResources(const ByteReader& bytes, const PeImage& image,
+                                                       bool* complete = nullptr);
 
 // The names of the libraries the image imports (as the import directory spells them), in order.
 [[nodiscard]] std::vector<std::string> importedLibraries(const ByteReader& bytes, const PeImage& image);

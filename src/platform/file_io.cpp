@@ -64,7 +64,8 @@ namespace {
 // A name too long for that gets the short form, which nothing tidies.
 std::filesystem::path temporaryPrefix(const std::filesystem::path& target, bool oldContent) {
   const auto leaf = target.filename().native();
-  std::filesystem::path prefix = leaf.size() > 200 ? std::filesystem::path(".") : std::filesystem::path("." + leaf);
+  std::filesystem::path prefix = ".";
+  if (leaf.size() <= 200) prefix += leaf;
   prefix += oldContent ? ".falcet-old-" : ".falcet-new-";
   return prefix;
 }
