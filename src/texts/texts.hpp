@@ -97,6 +97,13 @@ inline constexpr std::string_view kCompanionNoReferences =
     "窗體文字檔中沒有指向此檔案的參照，其中的位移未移動（若文字檔用了別的檔名，請自行修正）：";
 inline constexpr std::string_view kSourceNameLineBreak = "原始檔名中有換行字元，記錄檔無法記下它，未匯出。";
 inline constexpr std::string_view kSignatureRemoved = "已移除程式的數位簽章（Authenticode）。";
+inline constexpr std::string_view kProgramIconReplaced = "程式本身的圖示（檔案總管顯示的圖示）也已換成新的圖示。";
+inline constexpr std::string_view kProgramIconRefused = "程式本身的圖示與表單圖示相同，但無法重建資源區段，程式圖示未更換：";
+inline constexpr std::string_view kProgramNotRebuilt = "無法重建程式的資源區段，較大的圖像未匯入：";
+inline constexpr std::string_view kLayoutUnreadable = "資源區段的目錄無法完整讀取。";
+inline constexpr std::string_view kLayoutDataElsewhere = "有資源資料不在資源區段內，或資源目錄不在區段開頭。";
+inline constexpr std::string_view kLayoutPointedInto = "有其他資料目錄指向資源區段或其後要移動的區段。";
+inline constexpr std::string_view kLayoutNoRoom = "資源區段之後還有無法移動的區段，檔頭也沒有空間再加一個區段。";
 
 namespace result {
 inline constexpr std::string_view kExportTitle = "匯出結果 - Falcet";

@@ -1,5 +1,6 @@
 #include "transfer/import.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <optional>
@@ -45,6 +46,17 @@ std::string_view verdictText(Verdict v) {
     case Verdict::WrongFormat: return texts::kVerdictWrongFormat;
     case Verdict::Incomplete: return texts::kVerdictIncomplete;
     case Verdict::WouldBeLost: return texts::kVerdictWouldBeLost;
+  }
+  return {};
+}
+
+std::string_view layoutErrorText(ResourceLayoutError e) {
+  switch (e) {
+    case ResourceLayoutError::None: break;
+    case ResourceLayoutError::Unreadable: return texts::kLayoutUnreadable;
+    case ResourceLayoutError::DataElsewhere: return texts::kLayoutDataElsewhere;
+    case ResourceLayoutError::PointedInto: return texts::kLayoutPointedInto;
+    case ResourceLayoutError::NoRoom: return texts::kLayoutNoRoom;
   }
   return {};
 }
@@ -118,7 +130,12 @@ bool writeFollowers(const std::string& logName, const Session& session, const Im
   } else if (companion.changed) {
     report += std::string(texts::kCompanionUpdated) + "\r\n  " + utf8Path(*companion.path) + "\r\n";
   }
-  if (!plan.rebuilt || plan.changes.empty()) return ok;
+  // The log follows every picture that moved or changed length.
+  bool moved = false;
+  for (std::size_t i = 0; i < plan.entries.size() && !moved; ++i)
+    moved = plan.entries[i].newPosition != session.LogEntries[i].Position ||
+            plan.entries[i].newLength != session.LogEntries[i].RecordedLength;
+  if (!plan.rebuilt || !moved) return ok;
   const std::string log = rebuiltLog(session.LogEntries, plan);
   if (!replaceFileContent(nativePath(logName), log.data(), log.size(), {false, false})) {
     sink.show(std::string(texts::kLogRewriteError) + "\r\n" + logName + "\r\n" +
@@ -202,6 +219,16 @@ ImportOutcome ImportPictures(Session& session, std::string logName, ResultSink& 
   const CompanionUpdate companion = prepareCompanion(sourceName, plan);
 
   if (plan.signatureRemoved) report += std::string(texts::kSignatureRemoved) + "\r\n";
+  if (plan.programIcons > 0) report += std::string(texts::kProgramIconReplaced) + "\r\n";
+  if (plan.layoutError != ResourceLayoutError::None) {
+    const bool tooLarge = std::any_of(plan.entries.begin(), plan.entries.end(),
+                                      [](const EntryResult& r) { return r.verdict == Verdict::TooLarge; });
+    if (plan.programIconRefused || tooLarge) {
+      report += std::string(plan.programIconRefused ? texts::kProgramIconRefused : texts::kProgramNotRebuilt) + "\r\n  " +
+                std::string(layoutErrorText(plan.layoutError)) + "\r\n";
+      if (plan.programIconRefused) allImported = false;
+    }
+  }
   const ByteSpan content = plan.rebuilt ? ByteSpan(plan.content) : ByteSpan(bytes).first(plan.patchedLength);
   if (!writeCompanion(companion, sink)) return ImportOutcome::Failed;
   std::filesystem::path keptInstead;

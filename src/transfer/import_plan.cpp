@@ -5,8 +5,11 @@
 #include <cstring>
 
 #include "formats/delphi_stream.hpp"
+#include "formats/icon_group.hpp"
 #include "formats/pe_image.hpp"
 #include "formats/picture_facts.hpp"
+#include "formats/picture_format.hpp"
+#include "formats/resource_section.hpp"
 #include "transfer/picture_scan.hpp"
 
 namespace falcet {
@@ -227,20 +230,202 @@ void fixDfmHeader(std::vector<unsigned char>& c, std::int64_t oldSize) {
   storeU32le(&c[*field], old + static_cast<std::uint32_t>(delta));
 }
 
+namespace {
+
+// Reads the picture files of entries again for a later step (the program's icon).
+std::optional<std::vector<unsigned char>> readPicture(const LogEntry& e, PictureFiles& files) {
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(std::max<std::int32_t>(e.FileLength, 0)));
+  if (!files.read(e, bytes)) return std::nullopt;
+  return bytes;
+}
+
+// The icons a replaced form icon was a copy of: every group of the tree whose images equal the
+// picture the source held, made to hold the new picture. Returns how many groups changed.
+int followProgramIcons(ResourceTree& tree, const std::vector<LogEntry>& entries, const std::vector<EntryResult>& results,
+                       ByteSpan original, PictureFiles& files) {
+  int replaced = 0;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const LogEntry& e = entries[i];
+    if (results[i].verdict != Verdict::Imported || !results[i].changed) continue;
+    const ByteSpan old = original.subspan(static_cast<std::size_t>(e.Position), static_cast<std::size_t>(e.RecordedLength));
+    if (sniffPictureFormat(old) != PictureFormat::Ico) continue;
+    const auto groups = groupsCopying(tree, old);
+    if (groups.empty()) continue;
+    const auto picture = readPicture(e, files);
+    if (!picture) continue;
+    // Each group by its name: replacing one moves the tree's leaves.
+    std::vector<std::tuple<ResourceName, ResourceName, std::uint32_t>> names;
+    for (const ResourceLeaf* g : groups) names.emplace_back(g->type, g->name, g->language);
+    for (const auto& [type, name, language] : names)
+      if (ResourceLeaf* g = tree.find(type, name, language); g && replaceGroupIcon(tree, *g, *picture)) ++replaced;
+  }
+  return replaced;
+}
+
+// The index of the form stream leaf (TPF0) whose data holds the entry's whole place, or -1.
+int formLeafOf(const ResourceTree& tree, const LogEntry& e) {
+  for (std::size_t i = 0; i < tree.leaves.size(); ++i) {
+    const ResourceLeaf& l = tree.leaves[i];
+    if (!l.oldOffset || l.data.size() < 4 || std::memcmp(l.data.data(), "TPF0", 4) != 0) continue;
+    if (e.Position >= *l.oldOffset && std::int64_t{e.Position} + e.RecordedLength <= *l.oldOffset + std::int64_t{l.oldSize})
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// A Delphi-family program rebuilt through its resource section: each form stream that holds an
+// entry is rebuilt as a form file is (its pictures may grow or shrink), the program's icon
+// follows a replaced form icon, and the section is laid out anew. Entries outside every form
+// stream are patched in place first. Nothing when the section cannot be rebuilt (why says why).
+std::optional<ImportPlan> rebuildProgram(const std::vector<LogEntry>& entries, const PictureKinds& kinds,
+                                         MutableByteSpan bytes, PictureFiles& files, ResourceLayoutError& why) {
+  const std::vector<unsigned char> original(bytes.begin(), bytes.end());
+  const auto image = readPeImage(ByteSpan(bytes));
+  if (!image) return std::nullopt;
+  auto tree = readResourceTree(bytes, *image, &why);
+  if (!tree) return std::nullopt;
+
+  ImportPlan plan;
+  plan.rebuilt = true;
+  plan.entries.resize(entries.size());
+  std::vector<int> leafOf(entries.size());
+  std::vector<std::vector<std::size_t>> byLeaf(tree->leaves.size());
+  std::vector<LogEntry> outside;
+  std::vector<std::size_t> outsideIndex;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    leafOf[i] = formLeafOf(*tree, entries[i]);
+    if (leafOf[i] >= 0) {
+      byLeaf[static_cast<std::size_t>(leafOf[i])].push_back(i);
+    } else {
+      outside.push_back(entries[i]);
+      outsideIndex.push_back(i);
+    }
+  }
+  // In place where no form stream holds them (the tree is read again to see those bytes).
+  if (!outside.empty()) {
+    const auto results = patchExecutable(outside, kinds, true, bytes, files);
+    for (std::size_t k = 0; k < results.size(); ++k) plan.entries[outsideIndex[k]] = results[k];
+    tree = readResourceTree(bytes, *image, &why);
+    if (!tree) {
+      std::copy(original.begin(), original.end(), bytes.begin());
+      return std::nullopt;
+    }
+  }
+  bool formsChanged = false;
+  for (std::size_t leaf = 0; leaf < byLeaf.size(); ++leaf) {
+    if (byLeaf[leaf].empty()) continue;
+    ResourceLeaf& l = tree->leaves[leaf];
+    std::vector<LogEntry> local;
+    for (std::size_t i : byLeaf[leaf]) {
+      LogEntry e = entries[i];
+      e.Position = static_cast<std::int32_t>(e.Position - *l.oldOffset);
+      local.push_back(std::move(e));
+    }
+    ImportPlan form = rebuildFormFile(local, kinds, SourceKindValue::DelphiDfm, l.data, files);
+    for (std::size_t k = 0; k < byLeaf[leaf].size(); ++k) plan.entries[byLeaf[leaf][k]] = form.entries[k];
+    if (form.content != l.data) {
+      l.data = std::move(form.content);
+      formsChanged = true;
+    }
+  }
+  plan.programIcons = followProgramIcons(*tree, entries, plan.entries, original, files);
+  // Nothing to lay out: the program keeps its layout (and whatever was patched in place).
+  if (!formsChanged && plan.programIcons == 0) {
+    plan.rebuilt = false;
+    plan.patchedLength = bytes.size();
+    for (std::size_t i = 0; i < entries.size(); ++i)
+      if (leafOf[i] >= 0) plan.entries[i].newPosition += *tree->leaves[static_cast<std::size_t>(leafOf[i])].oldOffset;
+    (void)refreshChecksum(bytes);
+    return plan;
+  }
+
+  const ResourceLayout layout = replaceResourceSection(ByteSpan(bytes), *image, *tree);
+  if (!layout.image) {
+    why = layout.error;
+    std::copy(original.begin(), original.end(), bytes.begin());
+    return std::nullopt;
+  }
+  const RelaidImage& relaid = *layout.image;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    EntryResult& r = plan.entries[i];
+    if (leafOf[i] >= 0) {
+      r.newPosition += relaid.leafOffsets[static_cast<std::size_t>(leafOf[i])];
+    } else if (const auto moved = relaidOffset(relaid, *tree, entries[i].Position)) {
+      r.newPosition = *moved;
+    }
+  }
+  plan.content = relaid.bytes;
+  (void)refreshChecksum(plan.content);
+  return plan;
+}
+
+// A VB program: patched in place; where a replaced form icon is the program's own icon, that
+// follows, through the resource section (the form data does not move).
+void followVbProgramIcon(ImportPlan& plan, const std::vector<LogEntry>& entries, ByteSpan original,
+                         MutableByteSpan bytes, PictureFiles& files, ResourceLayoutError& why) {
+  bool anyIcon = false;
+  for (std::size_t i = 0; i < entries.size() && !anyIcon; ++i)
+    anyIcon = plan.entries[i].verdict == Verdict::Imported && plan.entries[i].changed &&
+              sniffPictureFormat(original.subspan(static_cast<std::size_t>(entries[i].Position),
+                                                  static_cast<std::size_t>(entries[i].RecordedLength))) == PictureFormat::Ico;
+  if (!anyIcon) return;
+  const auto image = readPeImage(ByteSpan(bytes));
+  if (!image) return;
+  auto tree = readResourceTree(bytes, *image, &why);
+  if (!tree) return;
+  const int replaced = followProgramIcons(*tree, entries, plan.entries, original, files);
+  if (replaced == 0) return;
+  const ResourceLayout layout = replaceResourceSection(ByteSpan(bytes), *image, *tree);
+  if (!layout.image) {
+    why = layout.error;
+    plan.programIconRefused = true;
+    return;
+  }
+  plan.rebuilt = true;
+  plan.programIcons = replaced;
+  plan.content = layout.image->bytes;
+  (void)refreshChecksum(plan.content);
+}
+
+}  // namespace
+
 ImportPlan makeImportPlan(const Session& session, MutableByteSpan sourceBytes, PictureFiles& files,
                           ImportOptions options) {
   if (isFormFile(session.SourceKind) && !isExecutableImage(sourceBytes))
     return rebuildFormFile(session.LogEntries, session.pictureKinds, session.SourceKind,
                            sourceBytes, files);
-  ImportPlan plan;
-  plan.patchedLength = sourceBytes.size();
+  std::size_t keptLength = sourceBytes.size();
+  bool signatureRemoved = false;
   if (options.removeSignature && certificateTable(sourceBytes)) {
-    plan.patchedLength = removeCertificateTable(sourceBytes);
-    plan.signatureRemoved = true;
+    keptLength = removeCertificateTable(sourceBytes);
+    signatureRemoved = true;
   }
-  const MutableByteSpan kept = sourceBytes.first(plan.patchedLength);
-  plan.entries = patchExecutable(session.LogEntries, session.pictureKinds, isDelphi(session.SourceKind), kept, files);
-  (void)refreshChecksum(kept);
+  const MutableByteSpan kept = sourceBytes.first(keptLength);
+  const std::vector<LogEntry>& entries = session.LogEntries;
+  const bool delphi = isDelphi(session.SourceKind);
+  ResourceLayoutError why = ResourceLayoutError::None;
+  // Delphi-family programs are rebuilt where a picture changes size; the rest is patched in place.
+  const bool resized = std::any_of(entries.begin(), entries.end(), [](const LogEntry& e) {
+    return e.KindIndex != -1 && e.FileLength != e.RecordedLength;
+  });
+  if (delphi && resized) {
+    if (auto plan = rebuildProgram(entries, session.pictureKinds, kept, files, why)) {
+      plan->signatureRemoved = signatureRemoved;
+      return std::move(*plan);
+    }
+  }
+  ImportPlan plan;
+  plan.patchedLength = keptLength;
+  plan.signatureRemoved = signatureRemoved;
+  const std::vector<unsigned char> original(kept.begin(), kept.end());
+  plan.entries = patchExecutable(entries, session.pictureKinds, delphi, kept, files);
+  if (!delphi) {
+    why = ResourceLayoutError::None;
+    followVbProgramIcon(plan, entries, original, kept, files, why);
+    if (!plan.programIconRefused) why = ResourceLayoutError::None;
+  }
+  plan.layoutError = why;
+  if (!plan.rebuilt) (void)refreshChecksum(kept);
   return plan;
 }
 

@@ -3,8 +3,12 @@
 // bytes, it decides each entry's verdict and makes the new content. It shows nothing and touches
 // no file but through PictureFiles; the command (import.cpp) does the I/O and words the report.
 //
-// Executables are patched in place: a picture may shrink (the rest of its place is zero-filled)
-// but not grow, and no length field changes. Form files are rebuilt front to back: each imported
+// VB programs are patched in place: a picture may shrink (the rest of its place is zero-filled)
+// but not grow, and no length field changes; where a replaced form icon was the program's own icon
+// (a group of the resource section), that group gets the new icon too. Delphi-family programs in
+// which a picture changes size are rebuilt through their resource section: each form stream that
+// holds an entry is rebuilt as a form file is, and the section laid out anew (where it cannot be,
+// they are patched in place as VB programs are, and layoutError says why). Form files are rebuilt front to back: each imported
 // picture replaces its old bytes, its length fields get the new length, and everything between
 // pictures is copied unchanged; a .dfm file's resource header then gets the new stream size.
 // An executable image (MZ, and "PE\0\0" where the MZ header points) is always patched in place,
@@ -18,6 +22,7 @@
 #include "transfer/companion.hpp"
 #include "formats/pe_image.hpp"
 #include "formats/picture_facts.hpp"
+#include "formats/resource_section.hpp"
 #include "transfer/picture_kind.hpp"
 #include "transfer/session.hpp"
 #include "base/bytes.hpp"
@@ -63,8 +68,11 @@ struct ImportPlan {
   bool rebuilt = false;                // true: content holds the new file; false: patched in place
   std::size_t patchedLength = 0;       // patched in place: how many of the bytes the file keeps
   bool signatureRemoved = false;       // the certificate table was removed
-  std::vector<unsigned char> content;  // the rebuilt form file
-  std::vector<SizeChange> changes;     // rebuilt: the pictures that changed size, in rising order
+  std::vector<unsigned char> content;  // the rebuilt form file or program
+  std::vector<SizeChange> changes;     // rebuilt form file: the pictures that changed size, in rising order
+  int programIcons = 0;                // programs: icon groups that followed a replaced form icon
+  bool programIconRefused = false;     // a VB program's icon would have followed, but could not
+  ResourceLayoutError layoutError = ResourceLayoutError::None;  // why a program was not rebuilt
 };
 
 // Patches the pictures of an executable into bytes, in place. The stored lengths stay; a copy of
