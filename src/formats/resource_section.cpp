@@ -269,7 +269,7 @@ ResourceLayout replaceResourceSection(ByteSpan file, const PeImage& image, const
   // Which layout: the section is last, or only a movable .reloc follows it, or a new section.
   const std::size_t after = sections.size() - 1 - index;
   const bool fileLast = std::int64_t{rsrc->rawOffset} + rsrc->rawSize >= sectionsEnd;
-  bool inPlace = after == 0 && fileLast;
+  const bool inPlace = after == 0 && fileLast;
   bool moveReloc = false;
   if (after == 1) {
     const PeSection& next = sections[index + 1];
@@ -282,7 +282,7 @@ ResourceLayout replaceResourceSection(ByteSpan file, const PeImage& image, const
   if (inPlace || moveReloc) {
     if (othersPointInto(image, rsrc->virtualAddress, virtualEnd(*rsrc))) return refuse(ResourceLayoutError::PointedInto);
   }
-  bool newSection = !inPlace && !moveReloc;
+  const bool newSection = !inPlace && !moveReloc;
   const std::int64_t tableEnd = image.optionalHeaderOffset + image.optionalHeaderSize + 40 * std::int64_t(sections.size());
   if (newSection) {
     // One more section header must fit before the first section's bytes, over nothing but zeros
@@ -313,7 +313,7 @@ ResourceLayout replaceResourceSection(ByteSpan file, const PeImage& image, const
   const std::int64_t opt = image.optionalHeaderOffset;
   std::int64_t initializedDelta = 0;
   std::int64_t sectionFileStart = 0;
-  std::int64_t overlayStart = sectionsEnd;
+  const std::int64_t overlayStart = sectionsEnd;  // what follows the last section's bytes
   std::int64_t newEnd = 0;
   if (!newSection) {
     // The section keeps its start; it is never made smaller than it was, so a smaller tree

@@ -232,32 +232,41 @@ void fixDfmHeader(std::vector<unsigned char>& c, std::int64_t oldSize) {
 
 namespace {
 
-// Reads the picture files of entries again for a later step (the program's icon).
-std::optional<std::vector<unsigned char>> readPicture(const LogEntry& e, PictureFiles& files) {
-  std::vector<unsigned char> bytes(static_cast<std::size_t>(std::max<std::int32_t>(e.FileLength, 0)));
-  if (!files.read(e, bytes)) return std::nullopt;
-  return bytes;
-}
+// An icon the source holds at an entry's place, kept before anything is patched.
+struct OldIcon {
+  std::size_t entry;
+  std::vector<unsigned char> bytes;
+};
 
-// The icons a replaced form icon was a copy of: every group of the tree whose images equal the
-// picture the source held, made to hold the new picture. Returns how many groups changed.
-int followProgramIcons(ResourceTree& tree, const std::vector<LogEntry>& entries, const std::vector<EntryResult>& results,
-                       ByteSpan original, PictureFiles& files) {
-  int replaced = 0;
+std::vector<OldIcon> iconsAtEntries(const std::vector<LogEntry>& entries, ByteSpan source) {
+  std::vector<OldIcon> out;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const LogEntry& e = entries[i];
-    if (results[i].verdict != Verdict::Imported || !results[i].changed) continue;
-    const ByteSpan old = original.subspan(static_cast<std::size_t>(e.Position), static_cast<std::size_t>(e.RecordedLength));
-    if (sniffPictureFormat(old) != PictureFormat::Ico) continue;
-    const auto groups = groupsCopying(tree, old);
+    if (e.Position < 0 || e.RecordedLength <= 0 || !fitsIn(source.size(), e.Position, static_cast<std::size_t>(e.RecordedLength)))
+      continue;
+    const ByteSpan place = source.subspan(static_cast<std::size_t>(e.Position), static_cast<std::size_t>(e.RecordedLength));
+    if (sniffPictureFormat(place) == PictureFormat::Ico) out.push_back({i, {place.begin(), place.end()}});
+  }
+  return out;
+}
+
+// The program icons a replaced form icon was a copy of: every group of the tree whose images
+// equal the icon the source held, made to hold the new picture. Returns how many groups changed.
+int followProgramIcons(ResourceTree& tree, const std::vector<LogEntry>& entries, const std::vector<EntryResult>& results,
+                       const std::vector<OldIcon>& icons, PictureFiles& files) {
+  int replaced = 0;
+  for (const OldIcon& old : icons) {
+    const LogEntry& e = entries[old.entry];
+    if (results[old.entry].verdict != Verdict::Imported || !results[old.entry].changed) continue;
+    const auto groups = groupsCopying(tree, old.bytes);
     if (groups.empty()) continue;
-    const auto picture = readPicture(e, files);
-    if (!picture) continue;
+    std::vector<unsigned char> picture(static_cast<std::size_t>(std::max<std::int32_t>(e.FileLength, 0)));
+    if (!files.read(e, picture)) continue;
     // Each group by its name: replacing one moves the tree's leaves.
     std::vector<std::tuple<ResourceName, ResourceName, std::uint32_t>> names;
     for (const ResourceLeaf* g : groups) names.emplace_back(g->type, g->name, g->language);
     for (const auto& [type, name, language] : names)
-      if (ResourceLeaf* g = tree.find(type, name, language); g && replaceGroupIcon(tree, *g, *picture)) ++replaced;
+      if (ResourceLeaf* g = tree.find(type, name, language); g && replaceGroupIcon(tree, *g, picture)) ++replaced;
   }
   return replaced;
 }
@@ -280,6 +289,7 @@ int formLeafOf(const ResourceTree& tree, const LogEntry& e) {
 std::optional<ImportPlan> rebuildProgram(const std::vector<LogEntry>& entries, const PictureKinds& kinds,
                                          MutableByteSpan bytes, PictureFiles& files, ResourceLayoutError& why) {
   const std::vector<unsigned char> original(bytes.begin(), bytes.end());
+  const std::vector<OldIcon> icons = iconsAtEntries(entries, original);
   const auto image = readPeImage(ByteSpan(bytes));
   if (!image) return std::nullopt;
   auto tree = readResourceTree(bytes, *image, &why);
@@ -328,7 +338,7 @@ std::optional<ImportPlan> rebuildProgram(const std::vector<LogEntry>& entries, c
       formsChanged = true;
     }
   }
-  plan.programIcons = followProgramIcons(*tree, entries, plan.entries, original, files);
+  plan.programIcons = followProgramIcons(*tree, entries, plan.entries, icons, files);
   // Nothing to lay out: the program keeps its layout (and whatever was patched in place).
   if (!formsChanged && plan.programIcons == 0) {
     plan.rebuilt = false;
@@ -359,25 +369,21 @@ std::optional<ImportPlan> rebuildProgram(const std::vector<LogEntry>& entries, c
   return plan;
 }
 
-// A VB program: patched in place; where a replaced form icon is the program's own icon, that
-// follows, through the resource section (the form data does not move).
-void followVbProgramIcon(ImportPlan& plan, const std::vector<LogEntry>& entries, ByteSpan original,
-                         MutableByteSpan bytes, PictureFiles& files, ResourceLayoutError& why) {
-  bool anyIcon = false;
-  for (std::size_t i = 0; i < entries.size() && !anyIcon; ++i)
-    anyIcon = plan.entries[i].verdict == Verdict::Imported && plan.entries[i].changed &&
-              sniffPictureFormat(original.subspan(static_cast<std::size_t>(entries[i].Position),
-                                                  static_cast<std::size_t>(entries[i].RecordedLength))) == PictureFormat::Ico;
-  if (!anyIcon) return;
+// A VB program, patched in place: where a replaced form icon is the program's own icon, that
+// follows, through the resource section (the form data does not move). layoutError says why it
+// could not.
+void followVbProgramIcon(ImportPlan& plan, const std::vector<LogEntry>& entries, const std::vector<OldIcon>& icons,
+                         MutableByteSpan bytes, PictureFiles& files) {
+  if (icons.empty()) return;
   const auto image = readPeImage(ByteSpan(bytes));
   if (!image) return;
-  auto tree = readResourceTree(bytes, *image, &why);
+  auto tree = readResourceTree(bytes, *image);
   if (!tree) return;
-  const int replaced = followProgramIcons(*tree, entries, plan.entries, original, files);
+  const int replaced = followProgramIcons(*tree, entries, plan.entries, icons, files);
   if (replaced == 0) return;
   const ResourceLayout layout = replaceResourceSection(ByteSpan(bytes), *image, *tree);
   if (!layout.image) {
-    why = layout.error;
+    plan.layoutError = layout.error;
     plan.programIconRefused = true;
     return;
   }
@@ -417,14 +423,10 @@ ImportPlan makeImportPlan(const Session& session, MutableByteSpan sourceBytes, P
   ImportPlan plan;
   plan.patchedLength = keptLength;
   plan.signatureRemoved = signatureRemoved;
-  const std::vector<unsigned char> original(kept.begin(), kept.end());
-  plan.entries = patchExecutable(entries, session.pictureKinds, delphi, kept, files);
-  if (!delphi) {
-    why = ResourceLayoutError::None;
-    followVbProgramIcon(plan, entries, original, kept, files, why);
-    if (!plan.programIconRefused) why = ResourceLayoutError::None;
-  }
   plan.layoutError = why;
+  const std::vector<OldIcon> icons = delphi ? std::vector<OldIcon>() : iconsAtEntries(entries, kept);
+  plan.entries = patchExecutable(entries, session.pictureKinds, delphi, kept, files);
+  if (!delphi) followVbProgramIcon(plan, entries, icons, kept, files);
   if (!plan.rebuilt) (void)refreshChecksum(kept);
   return plan;
 }

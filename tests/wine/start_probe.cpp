@@ -11,15 +11,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "platform/wide_text_win.hpp"
 
-std::string utf8(const std::wstring& w) {
-  if (w.empty()) return {};
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
+namespace {
 
 struct Search {
   DWORD process;
@@ -33,7 +27,7 @@ BOOL CALLBACK collect(HWND window, LPARAM param) {
   if (owner != search->process || !::IsWindowVisible(window)) return TRUE;
   wchar_t title[512] = {};
   ::GetWindowTextW(window, title, 512);
-  search->titles.push_back(utf8(title));
+  search->titles.push_back(falcet::wideToUtf8(title));
   return TRUE;
 }
 

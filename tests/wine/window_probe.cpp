@@ -13,18 +13,11 @@
 #include <string>
 
 #include "app/form_layout.hpp"
+#include "platform/wide_text_win.hpp"
 
 namespace {
 
 int failures = 0;
-
-std::string utf8(const std::wstring& w) {
-  if (w.empty()) return {};
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
 
 std::wstring textOf(HWND h) {
   wchar_t buf[1024] = {};
@@ -39,7 +32,7 @@ void check(bool ok, const std::string& what) {
 }
 
 void expectText(HWND h, const std::string& want, const std::string& what) {
-  const std::string got = utf8(textOf(h));
+  const std::string got = falcet::wideToUtf8(textOf(h));
   check(got == want, what + ": \"" + got + "\", want \"" + want + "\"");
 }
 
@@ -73,7 +66,7 @@ BOOL CALLBACK collectBox(HWND h, LPARAM p) {
   for (HWND c = ::GetWindow(h, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
     wchar_t childClass[64] = {};
     ::GetClassNameW(c, childClass, 64);
-    if (std::wstring(childClass) == L"Static" && !textOf(c).empty()) b->text = utf8(textOf(c));
+    if (std::wstring(childClass) == L"Static" && !textOf(c).empty()) b->text = falcet::wideToUtf8(textOf(c));
   }
   return TRUE;
 }
@@ -102,7 +95,7 @@ int probeWindow() {
   for (int i = 0; i < 4; ++i) {
     wchar_t buf[64] = {};
     ::SendMessageW(list, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buf));
-    check(utf8(buf) == names[i], std::string("list item ") + names[i]);
+    check(falcet::wideToUtf8(buf) == names[i], std::string("list item ") + names[i]);
   }
   check(::SendMessageW(list, CB_GETCURSEL, 0, 0) == 0, "VB EXE selected at start");
   expectText(item(main, Control::F0), "圖像檔案匯出", "export frame");
