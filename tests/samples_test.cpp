@@ -451,7 +451,9 @@ std::string buildDfmConverter(const std::string& fpc, const testing::TempDir& di
                      "program dfm2txt;\n{$mode objfpc}\nuses Classes;\nvar i, o: TFileStream;\nbegin\n"
                      "  i := TFileStream.Create(ParamStr(1), fmOpenRead);\n"
                      "  o := TFileStream.Create(ParamStr(2), fmCreate);\n"
-                     "  ObjectResourceToText(i, o);\n  o.Free; i.Free;\nend.\n");
+                     "  if i.ReadByte = $FF then begin i.Position := 0; ObjectResourceToText(i, o) end\n"
+                     "  else begin i.Position := 0; ObjectBinaryToText(i, o) end;\n"
+                     "  o.Free; i.Free;\nend.\n");
   const std::string exe = dir.file("dfm2txt");
   const std::string command = testing::shellQuoted(fpc) + " -o" + testing::shellQuoted(exe) + " -FE" + testing::shellQuoted(dir.path().string()) +
                               " " + testing::shellQuoted(source) + " > " + testing::shellQuoted(dir.file("fpc.out")) + " 2>&1";
@@ -463,8 +465,9 @@ std::string buildDfmConverter(const std::string& fpc, const testing::TempDir& di
 }
 
 // Every picture replaced by the same image written smaller by ImageMagick (for form files, once
-// more with a larger one). Where Free Pascal is installed, each rebuilt .dfm still converts to
-// text with ObjectResourceToText, and the text holds the new pictures' bytes.
+// more with a larger one, and for Delphi-family programs too). Where Free Pascal is installed, each
+// rebuilt .dfm and each form resource of a rebuilt program still converts to text with Free
+// Pascal's reader, and the text holds the new pictures' bytes.
 TEST_F(Samples, ReencodedPicturesGoBackIn) {
   const std::string convert = findProgram("convert");
   if (convert.empty()) GTEST_SKIP() << "ImageMagick's convert is not installed";
@@ -485,15 +488,30 @@ TEST_F(Samples, ReencodedPicturesGoBackIn) {
         ++count[edited.back().empty() ? 2 : larger ? 1 : 0];
       }
       importAndCheck(file, run.session, run.entries, run.original, run.copy, edited, true);
-      if (run.session.SourceKind != SourceKindValue::DelphiDfm || dfmToText.empty()) continue;
-      const std::string text = run.copy + ".txt";
-      ASSERT_EQ(std::system((testing::shellQuoted(dfmToText) + " " + testing::shellQuoted(run.copy) + " " + testing::shellQuoted(text) +
-                             " > /dev/null 2>&1").c_str()), 0)
-          << file << ": the rebuilt .dfm does not convert to text";
+      if (dfmToText.empty()) continue;
+      // The form streams Free Pascal's reader is given: the form file itself, or each form
+      // resource of a rebuilt program.
+      std::vector<std::string> streams;
+      if (run.session.SourceKind == SourceKindValue::DelphiDfm) {
+        streams.push_back(run.copy);
+      } else if (run.session.SourceKind == SourceKindValue::DelphiExe && larger) {
+        for (const auto& [key, bytes] : resourcesOf(testing::readFile(run.copy)))
+          if (bytes.rfind("TPF0", 0) == 0) {
+            streams.push_back(run.copy + "." + std::to_string(streams.size()) + ".form");
+            testing::writeFile(streams.back(), bytes);
+          }
+      }
+      if (streams.empty()) continue;
       std::string hex;
-      for (char c : testing::readFile(text))
-        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')) hex += c;
-        else if (c != ' ' && c != '\r' && c != '\n') hex += '-';
+      for (const std::string& stream : streams) {
+        const std::string text = stream + ".txt";
+        ASSERT_EQ(std::system((testing::shellQuoted(dfmToText) + " " + testing::shellQuoted(stream) + " " + testing::shellQuoted(text) +
+                               " > /dev/null 2>&1").c_str()), 0)
+            << file << ": a rebuilt form stream does not convert to text";
+        for (char c : testing::readFile(text))
+          if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')) hex += c;
+          else if (c != ' ' && c != '\r' && c != '\n') hex += '-';
+      }
       for (const std::string& picture : edited) {
         if (picture.empty()) continue;
         EXPECT_NE(hex.find(toHex(picture)), std::string::npos) << file << ": a new picture is not in the text";

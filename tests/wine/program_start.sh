@@ -28,7 +28,10 @@ resized() {
   format=$(echo "$ext" | tr a-z A-Z)
   [ "$format" = JPG ] && format=JPEG
   case "$format" in BMP|JPEG|PNG|GIF|ICO) ;; *) return 0 ;; esac
-  convert "$picture[0]" -resize "$percent%" "$format:$picture.new" > /dev/null 2>&1 && echo "$picture.new"
+  # An icon keeps every image it holds (each resized); other formats their first image.
+  local input="$picture[0]"
+  [ "$format" = ICO ] && input=$picture
+  convert "$input" -resize "$percent%" "$format:$picture.new" > /dev/null 2>&1 && echo "$picture.new"
 }
 
 for program in "$samples"/delphiexe/*.exe "$samples"/lazarusexe/*.exe; do
@@ -40,6 +43,8 @@ for program in "$samples"/delphiexe/*.exe "$samples"/lazarusexe/*.exe; do
   chmod u+w "$dir/$name"
   prog="$dir/$name"
   before=$(windows "$prog")
+  # The first program started in a new Wine prefix may end while Wine is still settling in.
+  grep -q '^window: ' <<< "$before" || before=$(windows "$prog")
   if ! grep -q '^window: ' <<< "$before"; then
     echo "skip $name: does not start under Wine here ($(head -n 1 <<< "$before"))"
     skipped=$((skipped + 1))
