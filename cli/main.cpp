@@ -127,9 +127,11 @@ void printKinds(const PictureKinds& kinds) {
 // The pictures export would find, as a table or as JSON; nothing is written.
 int runList(Session& session, const Request& r, PrintSink& sink) {
   session.SourceKind = chooseKind(r.kind, std::string(trimSpaces(r.path)));
-  const auto found = ListPictures(session, r.path);
+  ListDetails details;
+  const auto found = ListPictures(session, r.path, &details);
   if (!found) {
-    sink.show(texts::kReadFileError, kAppTitle, MessageKind::Error);
+    sink.show(details.badTextLine ? texts::textFormUnreadable(details.badTextLine) : std::string(texts::kReadFileError),
+              kAppTitle, MessageKind::Error);
     return 1;
   }
   auto orNull = [](const std::optional<int>& v) { return v ? nlohmann::json(*v) : nlohmann::json(nullptr); };
@@ -140,8 +142,11 @@ int runList(Session& session, const Request& r, PrintSink& sink) {
                           {"kind", session.pictureKinds[p.kind].Name}, {"format", p.facts.format},
                           {"width", orNull(p.facts.width)}, {"height", orNull(p.facts.height)},
                           {"bits", orNull(p.facts.bits)}, {"images", orNull(p.facts.images)}, {"owner", p.owner ? nlohmann::json(*p.owner) : nlohmann::json(nullptr)}});
+    nlohmann::json unknown = nlohmann::json::array();
+    for (const UnknownPicture& u : details.unknown)
+      unknown.push_back({{"property", u.property}, {"format", u.format}, {"position", u.position}});
     const nlohmann::json out = {{"source", r.path}, {"kind", std::string(sourceKindOption(session.SourceKind))},
-                                {"pictures", pictures}};
+                                {"pictures", pictures}, {"unrecognised", unknown}};
     cli::printUtf8(out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
     return 0;
   }
@@ -155,6 +160,11 @@ int runList(Session& session, const Request& r, PrintSink& sink) {
              p.owner.value_or("-") + "\n";
   }
   cli::printText(table, false);
+  // What no kind found is named on the error stream, so the table stays one picture a line.
+  std::string notes;
+  for (const UnknownPicture& u : details.unknown) notes += texts::unknownPicture(u.property, u.format, u.position) + "\n";
+  if (found->empty()) notes += std::string(texts::kNoPictureFound) + "\n";
+  if (!notes.empty()) cli::printText(notes, true);
   return 0;
 }
 

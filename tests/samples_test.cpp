@@ -12,11 +12,13 @@
 #include <array>
 #include <map>
 #include <set>
+#include <regex>
 #include <sstream>
 #include <unistd.h>
 
 #include "support/fixtures.hpp"
 #include "app/detect.hpp"
+#include "formats/delphi_text_form.hpp"
 #include "formats/icon_group.hpp"
 #include "formats/pe_image.hpp"
 #include "formats/resource_section.hpp"
@@ -40,20 +42,43 @@ struct Picture {
 
 const fs::path kSamples = FALCET_SAMPLES_DIR;
 
-// The manifest's rows, each as its tab-separated fields (the heading left out).
+// The rows of both manifests (form files and programs), each as its tab-separated fields (the
+// headings left out).
 std::vector<std::vector<std::string>> manifestRows() {
   std::vector<std::vector<std::string>> rows;
-  std::ifstream in(kSamples / "MANIFEST.tsv");
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::vector<std::string> f;
-    std::stringstream ss(line);
-    std::string cell;
-    while (std::getline(ss, cell, '\t')) f.push_back(cell);
-    rows.push_back(std::move(f));
+  for (const char* name : {"MANIFEST.tsv", "MANIFEST-programs.tsv"}) {
+    std::ifstream in(kSamples / name);
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+      std::vector<std::string> f;
+      std::stringstream ss(line);
+      std::string cell;
+      while (std::getline(ss, cell, '\t')) f.push_back(cell);
+      rows.push_back(std::move(f));
+    }
   }
   return rows;
+}
+
+// What the kinds scan in a file: a form saved as text is scanned as its binary view.
+std::string scannedBytes(const std::string& content) {
+  if (!looksLikeTextForm(testing::asBytes(content))) return content;
+  const auto form = readTextForm(testing::asBytes(content));
+  return form ? std::string(form->view.begin(), form->view.end()) : std::string();
+}
+
+// A text form's picture, which the manifest gives as the block (0-based, in file order) and the
+// offset in its decoded bytes: its place in the form's binary view.
+std::optional<std::int32_t> textFormPosition(const std::string& file, const std::string& notes) {
+  std::smatch block, offset;
+  if (!std::regex_search(notes, block, std::regex("block #([0-9]+)")) ||
+      !std::regex_search(notes, offset, std::regex("picture at offset ([0-9]+)")))
+    return std::nullopt;
+  const auto form = readTextForm(testing::asBytes(testing::readFile(kSamples / file)));
+  const std::size_t k = std::stoul(block[1]);
+  if (!form || k >= form->values.size() || form->values[k].viewBegin < 0) return std::nullopt;
+  return static_cast<std::int32_t>(form->values[k].viewBegin + std::stoi(offset[1]));
 }
 
 std::map<std::string, std::set<Picture>> readManifest() {
@@ -61,16 +86,22 @@ std::map<std::string, std::set<Picture>> readManifest() {
   for (const auto& f : manifestRows()) {
     if (f.size() < 9) continue;
     out[f[6]];  // every file is listed, with or without pictures
-    if (f[7] == "-") continue;
-    out[f[6]].insert({std::stoi(f[7]), std::stoi(f[8])});
+    if (f[8] == "-") continue;
+    if (f[7] != "-") {
+      out[f[6]].insert({std::stoi(f[7]), std::stoi(f[8])});
+    } else if (f.size() >= 12) {
+      const auto at = textFormPosition(f[6], f[11]);
+      EXPECT_TRUE(at) << f[6] << ": the manifest's block is not in the text form";
+      if (at) out[f[6]].insert({*at, std::stoi(f[8])});
+    }
   }
   return out;
 }
 
 SourceKindValue kindOf(const std::string& file) {
   if (file.rfind("frx/", 0) == 0) return SourceKindValue::VbBin;
-  if (file.rfind("dfm/", 0) == 0) return SourceKindValue::DelphiDfm;
-  if (file.rfind("delphiexe/", 0) == 0) return SourceKindValue::DelphiExe;
+  if (file.rfind("dfm/", 0) == 0 || file.rfind("textdfm/", 0) == 0) return SourceKindValue::DelphiDfm;
+  if (file.rfind("delphiexe/", 0) == 0 || file.rfind("lazarusexe/", 0) == 0) return SourceKindValue::DelphiExe;
   return SourceKindValue::VbExe;
 }
 
@@ -144,7 +175,7 @@ TEST_F(Samples, ShippedKindsFindEveryListedPicture) {
     session.pictureKinds = testing::shippedKinds();
     std::string copy;
     auto entries = exportSample(file, dir, session, copy);
-    const std::string original = testing::readFile(kSamples / file);
+    const std::string original = scannedBytes(testing::readFile(kSamples / file));
     auto& counts = byKind[file.substr(0, file.find('/'))];
     std::set<Picture> found;
     for (const LogEntry& e : entries) {
@@ -174,7 +205,7 @@ TEST_F(Samples, ShippedKindsFindEveryListedPicture) {
     std::cout << kind << ": listed " << c[0] << ", found " << c[1] << ", missed " << c[2] << ", extra " << c[3] << "\n";
     listed += c[0];
   }
-  EXPECT_EQ(listed, 140);
+  EXPECT_EQ(listed, 183);
 }
 
 // Where a program is on PATH, or empty.
@@ -249,6 +280,10 @@ void checkRebuiltProgram(const std::string& file, const Session& session, const 
     EXPECT_EQ(log.LogEntries.at(i).Position, e.Position) << file << ": the log was not rewritten";
   }
 }
+
+void importAndCheckView(const std::string& file, Session& session, const std::vector<LogEntry>& entries,
+                        const std::string& original, const std::string& result, const std::vector<std::string>& pictures,
+                        const std::string& copy, bool exportAgain, testing::RecordingSink& sink);
 
 int programIconsFollowed = 0;  // VB programs whose own icon followed a replaced form icon
 
@@ -344,6 +379,38 @@ void importAndCheck(const std::string& file, Session& session, const std::vector
       EXPECT_TRUE(found.count({e.Position, e.RecordedLength})) << file << ": picture at " << e.Position << " lost";
     return;
   }
+  // A form saved as text: the text differs only inside the rewritten values, and the checks
+  // below read its binary view.
+  if (looksLikeTextForm(testing::asBytes(original))) {
+    const auto before = readTextForm(testing::asBytes(original)), after = readTextForm(testing::asBytes(result));
+    ASSERT_TRUE(before && after) << file << ": the rebuilt text form cannot be read";
+    ASSERT_EQ(before->values.size(), after->values.size()) << file;
+    auto outside = [](const std::string& text, const TextForm& form) {
+      std::string out;
+      std::size_t from = 0;
+      for (const TextFormValue& v : form.values) {
+        out += text.substr(from, v.hexBegin - from) + "{}";
+        from = v.hexEnd;
+      }
+      return out + text.substr(from);
+    };
+    EXPECT_EQ(outside(original, *before) == outside(result, *after), true) << file << ": bytes outside the values changed";
+    for (std::size_t i = 0; i < before->values.size(); ++i)
+      if (before->values[i].bytes == after->values[i].bytes) {
+        EXPECT_EQ(original.substr(before->values[i].hexBegin, before->values[i].hexEnd - before->values[i].hexBegin),
+                  result.substr(after->values[i].hexBegin, after->values[i].hexEnd - after->values[i].hexBegin))
+            << file << ": an unchanged value was rewritten";
+      }
+    importAndCheckView(file, session, entries, scannedBytes(original), scannedBytes(result), pictures, copy, exportAgain, sink);
+    return;
+  }
+  importAndCheckView(file, session, entries, original, result, pictures, copy, exportAgain, sink);
+}
+
+// The form file checks of importAndCheck on the bytes the kinds scan.
+void importAndCheckView(const std::string& file, Session& session, const std::vector<LogEntry>& entries,
+                        const std::string& original, const std::string& result, const std::vector<std::string>& pictures,
+                        const std::string& copy, bool exportAgain, testing::RecordingSink& sink) {
   auto u32 = [&](std::int64_t at) { return falcet::i32le(testing::asBytes(result), at).value_or(-1); };
   std::int64_t shift = 0;
   std::vector<std::int64_t> starts;
@@ -368,7 +435,7 @@ void importAndCheck(const std::string& file, Session& session, const std::vector
   again.pictureKinds = session.pictureKinds;
   std::string copyAgain;
   testing::TempDir dir;
-  testing::writeFile(dir.file("rebuilt" + fs::path(copy).extension().string()), result);
+  testing::writeFile(dir.file("rebuilt" + fs::path(copy).extension().string()), testing::readFile(copy));
   again.SourceKind = session.SourceKind;
   std::string path = dir.file("rebuilt" + fs::path(copy).extension().string());
   ASSERT_TRUE(ExportPictures(again, path, sink));
@@ -451,8 +518,10 @@ std::string buildDfmConverter(const std::string& fpc, const testing::TempDir& di
                      "program dfm2txt;\n{$mode objfpc}\nuses Classes;\nvar i, o: TFileStream;\nbegin\n"
                      "  i := TFileStream.Create(ParamStr(1), fmOpenRead);\n"
                      "  o := TFileStream.Create(ParamStr(2), fmCreate);\n"
-                     "  if i.ReadByte = $FF then begin i.Position := 0; ObjectResourceToText(i, o) end\n"
-                     "  else begin i.Position := 0; ObjectBinaryToText(i, o) end;\n"
+                     "  case i.ReadByte of\n"
+                     "    $FF: begin i.Position := 0; ObjectResourceToText(i, o) end;\n"
+                     "    Ord('T'): begin i.Position := 0; ObjectBinaryToText(i, o) end;\n"
+                     "  else begin i.Position := 0; ObjectTextToBinary(i, o) end end;\n"
                      "  o.Free; i.Free;\nend.\n");
   const std::string exe = dir.file("dfm2txt");
   const std::string command = testing::shellQuoted(fpc) + " -o" + testing::shellQuoted(exe) + " -FE" + testing::shellQuoted(dir.path().string()) +
@@ -475,6 +544,7 @@ TEST_F(Samples, ReencodedPicturesGoBackIn) {
   testing::TempDir tools;
   const std::string dfmToText = fpc.empty() ? std::string() : buildDfmConverter(fpc, tools);
   std::map<std::string, std::array<int, 3>> counts;  // per file kind: re-encoded, larger, left as is
+  int textFormsRead = 0;  // rebuilt text forms Free Pascal read
   for (const auto& [file, pictures] : readManifest()) {
     if (!isFormData(file) || pictures.empty()) continue;
     for (bool larger : {false, true}) {
@@ -492,6 +562,20 @@ TEST_F(Samples, ReencodedPicturesGoBackIn) {
       // The form streams Free Pascal's reader is given: the form file itself, or each form
       // resource of a rebuilt program.
       std::vector<std::string> streams;
+      const bool text = looksLikeTextForm(testing::asBytes(run.original));
+      if (text) {
+        // A text form goes through Free Pascal's text reader into a binary stream, which must
+        // hold the new pictures.
+        const std::string binary = run.copy + ".bin";
+        ASSERT_EQ(std::system((testing::shellQuoted(dfmToText) + " " + testing::shellQuoted(run.copy) + " " +
+                               testing::shellQuoted(binary) + " > /dev/null 2>&1").c_str()), 0)
+            << file << ": Free Pascal cannot read the rebuilt text form";
+        const std::string stream = testing::readFile(binary);
+        for (const std::string& picture : edited)
+          if (!picture.empty()) EXPECT_NE(stream.find(picture), std::string::npos) << file << ": a new picture is not in the stream";
+        ++textFormsRead;
+        continue;
+      }
       if (run.session.SourceKind == SourceKindValue::DelphiDfm) {
         streams.push_back(run.copy);
       } else if (run.session.SourceKind == SourceKindValue::DelphiExe && larger) {
@@ -522,6 +606,7 @@ TEST_F(Samples, ReencodedPicturesGoBackIn) {
     std::cout << kind << ": " << c[0] << " re-encoded smaller, " << c[1] << " larger, " << c[2]
               << " left as exported (a format convert does not write, or no smaller/larger result)\n";
   if (dfmToText.empty()) std::cout << "Free Pascal not installed: the .dfm text check was skipped\n";
+  else std::cout << textFormsRead << " rebuilt text forms read by Free Pascal\n";
   std::cout << programIconsFollowed << " VB programs took the new form icon as their own icon\n";
   if (counts.count("vbexe")) {
     EXPECT_GT(programIconsFollowed, 0);
@@ -696,8 +781,11 @@ namespace {
 // VB program is owned by the form the manifest names.
 TEST_F(Samples, ListNamesTheOwnerOfEveryFormPicture) {
   std::map<std::pair<std::string, std::int32_t>, std::string> properties;
-  for (const auto& f : manifestRows())
-    if (f.size() >= 11 && f[7] != "-") properties[{f[6], std::stoi(f[7])}] = f[10];
+  for (const auto& f : manifestRows()) {
+    if (f.size() < 11 || f[8] == "-") continue;
+    if (f[7] != "-") properties[{f[6], std::stoi(f[7])}] = f[10];
+    else if (const auto at = f.size() >= 12 ? textFormPosition(f[6], f[11]) : std::nullopt) properties[{f[6], *at}] = f[10];
+  }
   int named = 0;
   for (const auto& [file, pictures] : readManifest()) {
     const SourceKindValue kind = kindOf(file);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "formats/delphi_text_form.hpp"
 #include "formats/pe_image.hpp"
 #include "formats/vb_program.hpp"
 #include "platform/codepage.hpp"
@@ -60,7 +61,15 @@ std::optional<SourceKindValue> DetectSourceKind(const std::string& name) {
   if (ending == ".exe")
     return IsDelphiExecutable(name) ? SourceKindValue::DelphiExe : SourceKindValue::VbExe;
   if (ending == ".bin" || isVbBlobFileName(name)) return SourceKindValue::VbBin;
-  if (ending == ".dfm") return SourceKindValue::DelphiDfm;
+  if (ending == ".dfm" || ending == ".lfm" || ending == ".fmx" || ending == ".xfm") return SourceKindValue::DelphiDfm;
+  // A form saved as text under any other name.
+  const auto path = nativePath(name);
+  const auto st = fileStatus(path);
+  if (!st || !st->regular || st->size <= 0) return std::nullopt;
+  FileDescriptor fd = openRegularForRead(path);
+  unsigned char head[64];
+  const std::size_t n = std::min<std::size_t>(sizeof head, static_cast<std::size_t>(st->size));
+  if (fd.valid() && readAllAt(fd, 0, head, n) && looksLikeTextForm(ByteSpan(head, n))) return SourceKindValue::DelphiDfm;
   return std::nullopt;
 }
 

@@ -40,6 +40,14 @@ std::string editedPicturesQuestion(std::size_t files) {
          "要以原始檔中的圖像覆寫它們嗎？（選「否」則保留修改過的檔案。）";
 }
 
+std::string textFormUnreadable(std::size_t line) {
+  return "文字格式的窗體檔無法解讀（第 " + std::to_string(line) + " 行的二進位值不完整或有非十六進位的字元），未讀取任何圖像。";
+}
+
+std::string unknownPicture(const std::string& property, const std::string& format, std::int64_t position) {
+  return "未辨識的圖像：" + property + "（" + format + "，位置 " + std::to_string(position) + "），沒有圖像類型認得它的格式。";
+}
+
 std::string exportSummary(std::size_t pictures) { return "共匯出 " + std::to_string(pictures) + " 個圖像。"; }
 
 std::string importSummary(std::size_t imported, std::size_t changed, std::size_t refused) {

@@ -3,6 +3,8 @@
 // and the descriptions of system errors. Nothing here depends on the rest of the program, so every
 // layer may use it; texts that take a value are built by the functions below.
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -90,6 +92,10 @@ inline constexpr std::string_view kNoPictureFound =
 inline constexpr std::string_view kPreviousLogKept = "原有的記錄檔保留未動。";
 inline constexpr std::string_view kEditedPicturesKept =
     "下列圖像檔在上次匯出後修改過，與原始檔中的圖像不同，已保留、未覆寫（命令列加上 --overwrite 則覆寫）：";
+// A form saved as text whose binary values cannot be read, and the line where.
+[[nodiscard]] std::string textFormUnreadable(std::size_t line);
+// A value of a form that starts with a picture no kind knows (list): its property and format.
+[[nodiscard]] std::string unknownPicture(const std::string& property, const std::string& format, std::int64_t position);
 // The question before an export overwrites pictures the user edited since the last export.
 [[nodiscard]] std::string editedPicturesQuestion(std::size_t files);
 inline constexpr std::string_view kBackupNotReplaced = "無法以新的備份取代舊的備份檔，匯入前的內容保留在：";

@@ -1,9 +1,11 @@
 #include "transfer/export.hpp"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
+#include "formats/delphi_text_form.hpp"
 #include "formats/picture_facts.hpp"
 #include "platform/codepage.hpp"
 #include "platform/file_io.hpp"
@@ -233,12 +235,25 @@ bool ExportPictures(Session& session, std::string& path, ResultSink& sink, Expor
   session.source.SourceBytes.reset();
   session.source.SourceSize = 0;
   bool opened = openSource(path, sourceFd, sourceSize);
+  // A form saved as text is read whole: it is scanned as its binary view.
+  bool textForm = false;
+  if (opened && session.SourceKind == SourceKindValue::DelphiDfm) {
+    unsigned char head[64];
+    const std::size_t n = std::min<std::size_t>(sizeof head, static_cast<std::size_t>(sourceSize));
+    textForm = readAllAt(sourceFd, 0, head, n) && looksLikeTextForm(ByteSpan(head, n));
+  }
   const bool inPieces =
-      opened && boundedReach && (reading.pieceSize != 0 || sourceSize >= kPieceThreshold);
+      opened && !textForm && boundedReach && (reading.pieceSize != 0 || sourceSize >= kPieceThreshold);
   if (inPieces) session.source.SourceSize = sourceSize;
   else if (opened) opened = readOpenedSource(sourceFd, sourceSize, session.source);
   if (!opened) {
     sink.show(texts::kReadFileError, kAppTitle, MessageKind::Error);
+    return false;
+  }
+  std::vector<unsigned char> text;  // a text form's own bytes
+  std::size_t badLine = 0;
+  if (textForm && useTextFormView(session.source, text, badLine) == TextFormLoad::Unreadable) {
+    sink.show(texts::textFormUnreadable(badLine), kAppTitle, MessageKind::Error);
     return false;
   }
   const std::optional<FileIdentity> sourceId = identityOf(sourceFd);
@@ -270,7 +285,7 @@ bool ExportPictures(Session& session, std::string& path, ResultSink& sink, Expor
     auto fetch = [bytes](std::int32_t start, std::int32_t) { return bytes + start; };
     scanPictures(bytes, session.source.SourceSize, session.pictureKinds, delphi, filter,
                  [&](const ScanMatch& m) { return run.ExportAt(m, fetch); });
-    run.nameOwners(MemoryReader(ByteSpan(bytes, static_cast<std::size_t>(session.source.SourceSize))), path);
+    run.nameOwners(MemoryReader(textForm ? ByteSpan(text) : ByteSpan(bytes, static_cast<std::size_t>(session.source.SourceSize))), path);
   }
   session.PictureCounter = 0;
   const bool overwrite = !run.edited().empty() && edited == EditedPictures::Ask &&

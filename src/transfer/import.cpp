@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "formats/delphi_text_form.hpp"
 #include "platform/codepage.hpp"
 #include "platform/file_io.hpp"
 #include "texts/texts.hpp"
@@ -166,6 +167,11 @@ ImportOutcome ImportPictures(Session& session, std::string logName, ResultSink& 
   }
   Source& src = session.source;
   const MutableByteSpan bytes(src.SourceBytes.data(), static_cast<std::size_t>(src.SourceSize));
+  std::size_t badLine = 0;
+  if (session.SourceKind == SourceKindValue::DelphiDfm && looksLikeTextForm(bytes) && !readTextForm(bytes, &badLine)) {
+    sink.show(texts::textFormUnreadable(badLine), kAppTitle, MessageKind::Error);
+    return ImportOutcome::Failed;
+  }
   ImportOptions options;
   if (certificateTable(bytes)) {
     options.removeSignature =

@@ -88,6 +88,12 @@ struct ImportPlan {
                                          const PictureKinds& kinds, SourceKindValue sourceKind,
                                          ByteSpan bytes, PictureFiles& files);
 
+// Rebuilds a form saved as text: its binary view is rebuilt as a .dfm is, and the hex of each
+// value whose bytes changed is written again in the value's own layout; every other byte of the
+// text stays. Positions are those of the view.
+[[nodiscard]] ImportPlan rebuildTextForm(const std::vector<LogEntry>& entries, const PictureKinds& kinds,
+                                         ByteSpan text, PictureFiles& files);
+
 // A binary .dfm starts with a resource header (FF 0A 00, the class name, a zero byte, 30 10, the
 // stream size as u32, then "TPF0"). Moves that size by newSize - oldSize, so that a header that
 // was right stays right; content without such a header is left alone.

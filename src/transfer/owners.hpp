@@ -4,6 +4,7 @@
 //   Delphi form streams ("TPF0", in a .dfm or a program's resources): every binary property's
 //     value, as "TForm1.Image1.Picture.Data" (the form's class, the component, the property
 //     path; collection items as "MultiResBitmap[0].PNG");
+//   Delphi forms saved as text: the same paths, at each value's place in the form's binary view;
 //   a VB blob file with its companion text beside it: the blob each "X.frx":HHHH reference points
 //     at, as "Form1.Image1.Picture" (the form, the control with its index in a control array, the
 //     property path through BeginProperty);
@@ -46,6 +47,10 @@ struct OwnedRange {
                                                                std::string_view blobFileName, ByteSpan blob) {
   return vbCompanionOwners(companion, blobFileName, MemoryReader(blob));
 }
+
+// Every binary value of a form saved as text, at its place in the form's binary view (nothing
+// when bytes are no text form).
+[[nodiscard]] std::vector<OwnedRange> textFormOwners(const ByteReader& bytes);
 
 // The forms of a VB5/6 program: each form's data range, owned by the form's name.
 [[nodiscard]] std::vector<OwnedRange> vbProgramOwners(const ByteReader& bytes);

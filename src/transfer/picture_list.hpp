@@ -22,7 +22,22 @@ struct FoundPicture {
   std::optional<std::string> owner;  // see owners.hpp
 };
 
-// nullopt when the source cannot be loaded (as export: missing, empty, unreadable, 2 GiB or more).
-[[nodiscard]] std::optional<std::vector<FoundPicture>> ListPictures(Session& session, std::string path);
+// A binary property value of a Delphi form that holds no picture a kind found, but starts with a
+// picture's signature (at its start, after a class name, or after a length): what is missing.
+struct UnknownPicture {
+  std::string property;  // the value's path (UTF-8)
+  std::string format;    // bmp, png, ... as PictureFacts names it
+  std::int64_t position = 0;  // where the signature lies (for a text form, in its binary view)
+};
+
+struct ListDetails {
+  std::vector<UnknownPicture> unknown;
+  std::size_t badTextLine = 0;  // a form saved as text that could not be read: the line where
+};
+
+// nullopt when the source cannot be loaded (as export: missing, empty, unreadable, 2 GiB or more,
+// a form saved as text that cannot be read).
+[[nodiscard]] std::optional<std::vector<FoundPicture>> ListPictures(Session& session, std::string path,
+                                                                    ListDetails* details = nullptr);
 
 }  // namespace falcet

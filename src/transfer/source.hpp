@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/file_io.hpp"
 #include "base/ascii.hpp"
@@ -50,5 +51,11 @@ struct Source {
 
 // Reads a source opened by openSource whole into source (what LoadSource does after opening).
 [[nodiscard]] bool readOpenedSource(FileDescriptor& fd, std::int32_t size, Source& source);
+
+// A form saved as text is read as its binary view (formats/delphi_text_form.hpp). Where the
+// loaded source is a text form, its bytes become the view and text receives the file's own
+// bytes; NotText leaves source as it was; Unreadable (the line in badLine) too.
+enum class TextFormLoad { NotText, Text, Unreadable };
+[[nodiscard]] TextFormLoad useTextFormView(Source& source, std::vector<unsigned char>& text, std::size_t& badLine);
 
 }  // namespace falcet
