@@ -12,6 +12,9 @@ namespace falcet::cli {
 // Prints text to standard output (error: standard error), as it is (no line end added).
 void printText(std::string_view utf8, bool error);
 
+// Whether standard error is a terminal (a console), where a progress line may be rewritten.
+[[nodiscard]] bool errorIsTerminal();
+
 // Prints UTF-8 to standard output as UTF-8 whatever the locale or code page (JSON, RFC 8259);
 // a Windows console still gets it through WriteConsoleW.
 void printUtf8(std::string_view utf8);

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "console.hpp"
@@ -11,6 +13,8 @@ void printText(std::string_view utf8, bool error) {
   std::fwrite(bytes.data(), 1, bytes.size(), stream);
   std::fflush(stream);
 }
+
+bool errorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 void printUtf8(std::string_view utf8) {
   std::fwrite(utf8.data(), 1, utf8.size(), stdout);

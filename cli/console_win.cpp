@@ -14,6 +14,12 @@ std::string narrow(const wchar_t* text) { return wideToUtf8(text); }
 
 }  // namespace
 
+bool errorIsTerminal() {
+  HANDLE h = ::GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  return h != INVALID_HANDLE_VALUE && h != nullptr && ::GetConsoleMode(h, &mode);
+}
+
 void printText(std::string_view utf8, bool error) {
   HANDLE h = ::GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
   DWORD mode = 0;

@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cstdio>
 #include <sstream>
 #include <optional>
@@ -34,9 +35,44 @@ class PrintSink : public ResultSink {
       if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
       out += text[i];
     }
+    clearProgress();
     cli::printText(out + "\n", kind == MessageKind::Error);
     return kButtonOk;
   }
+
+  // On a terminal, once the work has taken half a second: "處理中… NN%" on one rewritten line of
+  // the error stream, cleared at the end. Nothing when the error stream is a pipe or a file.
+  void progress(std::int64_t done, std::int64_t total) override {
+    if (!m_terminal || total <= 0) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!m_started) {
+      m_started = true;
+      m_start = now;
+    }
+    if (done >= total) {
+      clearProgress();
+      m_started = false;
+      return;
+    }
+    if (now - m_start < std::chrono::milliseconds(500)) return;
+    const int percent = static_cast<int>(done * 100 / total);
+    if (percent == m_percent) return;
+    m_percent = percent;
+    cli::printText("\r" + std::string(texts::cli::kProgress) + " " + std::to_string(percent) + "%", true);
+    m_shown = true;
+  }
+
+ private:
+  void clearProgress() {
+    if (!m_shown) return;
+    cli::printText("\r" + std::string(24, ' ') + "\r", true);
+    m_shown = false;
+    m_percent = -1;
+  }
+  bool m_terminal = cli::errorIsTerminal();
+  bool m_started = false, m_shown = false;
+  int m_percent = -1;
+  std::chrono::steady_clock::time_point m_start;
 };
 
 std::string hex(const std::string& bytes) {
@@ -128,6 +164,7 @@ void printKinds(const PictureKinds& kinds) {
 int runList(Session& session, const Request& r, PrintSink& sink) {
   session.SourceKind = chooseKind(r.kind, std::string(trimSpaces(r.path)));
   ListDetails details;
+  details.progress = &sink;
   const auto found = ListPictures(session, r.path, &details);
   if (!found) {
     sink.show(details.badTextLine ? texts::textFormUnreadable(details.badTextLine) : std::string(texts::kReadFileError),

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <algorithm>
+#include <thread>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
@@ -11,6 +12,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QEventLoop>
 #include <QPushButton>
 #include <QScreen>
 #include <QToolButton>
@@ -235,6 +239,83 @@ void 主窗體::openAddress(const std::string& address) {
 void 主窗體::setBusy(bool busy) {
   if (busy) QApplication::setOverrideCursor(Qt::WaitCursor);
   else QApplication::restoreOverrideCursor();
+}
+
+namespace {
+
+// The sink the work reports to from its own thread: every message and result is shown on the
+// window's thread while the work waits (the progress dialog hidden first), progress goes to the
+// dialog without waiting (and is dropped once the dialog is gone).
+class ThreadedSink : public ResultSink {
+ public:
+  ThreadedSink(ResultSink& sink, QWidget* window, QProgressDialog* dialog) : m_sink(sink), m_window(window), m_dialog(dialog) {}
+  int show(std::string_view text, std::string_view title, MessageKind kind) override {
+    int pressed = kButtonOk;
+    onWindowThread([&] { pressed = m_sink.show(text, title, kind); });
+    return pressed;
+  }
+  void showResult(const ResultReport& result) override {
+    onWindowThread([&] { m_sink.showResult(result); });
+  }
+  [[nodiscard]] bool listsPictures() const override { return m_sink.listsPictures(); }
+  void progress(std::int64_t done, std::int64_t total) override {
+    QPointer<QProgressDialog> dialog = m_dialog;
+    const int value = total > 0 ? static_cast<int>(done * 1000 / total) : 0;
+    QMetaObject::invokeMethod(m_dialog, [dialog, value] {
+      if (dialog && !dialog->wasCanceled()) dialog->setValue(value);  // shows it after half a second
+    }, Qt::QueuedConnection);
+  }
+
+ private:
+  void onWindowThread(const std::function<void()>& call) {
+    QMetaObject::invokeMethod(m_window, [&] {
+      m_dialog->cancel();  // hidden, so that the message is the one thing shown
+      call();
+    }, Qt::BlockingQueuedConnection);
+  }
+  ResultSink& m_sink;
+  QWidget* m_window;
+  QProgressDialog* m_dialog;
+};
+
+}  // namespace
+
+void 主窗體::runWork(std::string_view label, ResultSink& sink, const std::function<void(ResultSink&)>& work) {
+  QProgressDialog dialog(fromUtf8(label), QString(), 0, 1000, this);
+  dialog.setWindowTitle(fromUtf8(kAppTitle));
+  dialog.setWindowModality(Qt::WindowModal);
+  dialog.setMinimumDuration(500);
+  dialog.setAutoReset(false);
+  dialog.setAutoClose(false);
+  ThreadedSink threaded(sink, this, &dialog);
+  setBusy(true);
+  m_working = true;
+  qApp->installEventFilter(this);
+  QEventLoop loop;
+  std::thread worker([&] {
+    work(threaded);
+    QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+  });
+  loop.exec();
+  worker.join();
+  qApp->removeEventFilter(this);
+  m_working = false;
+  setBusy(false);
+}
+
+// While work runs, input to this window and its controls is dropped (the progress dialog and
+// the messages are windows of their own and take it).
+bool 主窗體::eventFilter(QObject* watched, QEvent* event) {
+  if (!m_working) return false;
+  switch (event->type()) {
+    case QEvent::MouseButtonPress: case QEvent::MouseButtonRelease: case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress: case QEvent::KeyRelease: case QEvent::Drop: case QEvent::Shortcut:
+    case QEvent::Wheel: {
+      auto* w = qobject_cast<QWidget*>(watched);
+      return w && (w == this || isAncestorOf(w));
+    }
+    default: return false;
+  }
 }
 
 void 主窗體::dragEnterEvent(QDragEnterEvent* event) {

@@ -59,6 +59,8 @@ class 主窗體 : public QWidget, private FormView {
   bool chooseFile(std::string& file, std::string_view filter, int filterIndex, std::string_view title) override;
   void openAddress(const std::string& address) override;
   void setBusy(bool busy) override;
+  void runWork(std::string_view label, ResultSink& sink, const std::function<void(ResultSink&)>& work) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void createControl(const form::ControlRow& row);
   void setTabOrderFromTable();
   void keepPictureButtonsInsideFrames();
@@ -73,6 +75,7 @@ class 主窗體 : public QWidget, private FormView {
   QString m_productName;
   MainForm m_form;
 
+  bool m_working = false;  // an export or import runs: the window takes no input
   QWidget* m_widgets[form::kControlCount] = {};
   QLabel* m_a[5] = {};
   QComboBox* m_list = nullptr;

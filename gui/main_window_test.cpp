@@ -13,6 +13,9 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
+#include <QTimer>
+#include <QElapsedTimer>
 #include <QTableWidget>
 
 #include "font_fix_apply.hpp"
@@ -282,6 +285,47 @@ class MainWindowTest : public QObject {
     QCOMPARE(f.sink.texts.size(), 2);
     QVERIFY(f.sink.texts[1].endsWith("  與原始檔中的圖像相同，未變更。\r\n匯入完成！"));
     QVERIFY(QFile::exists(source + ".bak"));
+  }
+
+  // An export of 20,000 pictures runs off the window's thread: the window keeps handling events,
+  // a progress dialog comes up, a click on the import button meanwhile does nothing, and the
+  // result is shown once, at the end.
+  void longExportShowsProgressAndTakesNoOtherCommand() {
+    Fixture f;
+    f.session.pictureKinds.resize(1);
+    PictureKind& k = f.session.pictureKinds[0];
+    k.Name = "VB";
+    k.FileHandleMark = std::string("lt\0\0", 4);
+    k.FilePosFix = 8;
+    k.BinFileLenPos = -4;
+    k.FileExt = "*";
+    const QString source = f.dir.filePath("many.bin");
+    std::string bytes;
+    for (int i = 0; i < 20000; ++i) bytes += std::string("lt\0\0\x08\0\0\0", 8) + "picture" + static_cast<char>(i % 200);
+    write(source, bytes);
+    f.window->檔名(0)->setText(source);
+    int ticks = 0;
+    bool progressShown = false;
+    QTimer timer;
+    connect(&timer, &QTimer::timeout, [&] {
+      ++ticks;
+      for (auto* d : f.window->findChildren<QProgressDialog*>()) progressShown = progressShown || d->isVisible();
+      QTest::mouseClick(f.window->窗體匯入(), Qt::LeftButton);  // dropped while the export runs
+    });
+    timer.start(20);
+    QElapsedTimer clock;
+    clock.start();
+    f.window->窗體匯出()->click();
+    timer.stop();
+    QCOMPARE(f.sink.texts.size(), 1);
+    QVERIFY(f.sink.texts[0].endsWith("匯出完畢！"));
+    QVERIFY(QFile::exists(source + ".20000.bin"));
+    // The window's own events ran while the export did (a blocked window counts none), and the
+    // progress dialog came up once the export had taken half a second.
+    const qint64 took = clock.elapsed();
+    qInfo("the export took %lld ms, %d timer events", static_cast<long long>(took), ticks);
+    if (took > 200) QVERIFY(ticks > 0);
+    if (took > 800) QVERIFY(progressShown);
   }
 
   void fontFixReachesMatchingControls() {

@@ -1,8 +1,11 @@
 #include "win_form.hpp"
 
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <algorithm>
+#include <functional>
+#include <thread>
 #include <vector>
 
 #include "app/startup.hpp"
@@ -16,6 +19,12 @@ namespace falcet::win {
 namespace {
 
 constexpr int kFirstControlId = 100;
+// runWork: a call the work's thread makes on this window's thread (lParam: std::function<void()>*,
+// sent, so that the work waits), the end of the work (posted), the timer that shows the progress.
+constexpr UINT kCallOnWindow = WM_APP + 1;
+constexpr UINT kWorkDone = WM_APP + 2;
+constexpr UINT_PTR kProgressTimer = 1;
+constexpr wchar_t kProgressClass[] = L"FalcetProgress";
 using form::kDesignCharset;
 
 int controlId(form::Control c) { return kFirstControlId + static_cast<int>(form::slot(c)); }
@@ -236,6 +245,18 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
       applyFonts(dpi);
       return 0;
     }
+    case kCallOnWindow:
+      (*reinterpret_cast<const std::function<void()>*>(lp))();
+      // A message box or the result view enables its owner when it closes: the work goes on.
+      if (m_working) ::EnableWindow(m_window, FALSE);
+      return 0;
+    case WM_TIMER:
+      if (wp == kProgressTimer) {
+        ::KillTimer(m_window, kProgressTimer);
+        if (m_progress) ::ShowWindow(m_progress, SW_SHOWNA);
+        return 0;
+      }
+      break;
     case WM_DESTROY:
       ::PostQuitMessage(0);
       return 0;
@@ -298,6 +319,116 @@ void MainWindow::openAddress(const std::string& address) {
 }
 
 void MainWindow::setBusy(bool busy) { ::SetCursor(::LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW)); }
+
+namespace {
+
+// The sink the work reports to from its own thread: messages and results are shown on the
+// window's thread (the progress window hidden first) while the work waits; progress goes to the
+// bar without waiting.
+class ThreadedSink : public ResultSink {
+ public:
+  ThreadedSink(ResultSink& sink, HWND window, HWND progress, HWND bar)
+      : m_sink(sink), m_window(window), m_progress(progress), m_bar(bar) {}
+  int show(std::string_view text, std::string_view title, MessageKind kind) override {
+    int pressed = kButtonOk;
+    onWindowThread([&] { pressed = m_sink.show(text, title, kind); });
+    return pressed;
+  }
+  void showResult(const ResultReport& result) override {
+    onWindowThread([&] { m_sink.showResult(result); });
+  }
+  [[nodiscard]] bool listsPictures() const override { return m_sink.listsPictures(); }
+  void progress(std::int64_t done, std::int64_t total) override {
+    if (m_bar) ::PostMessageW(m_bar, PBM_SETPOS, static_cast<WPARAM>(total > 0 ? done * 1000 / total : 0), 0);
+  }
+
+ private:
+  void onWindowThread(const std::function<void()>& call) {
+    const std::function<void()> hiddenFirst = [&] {
+      ::KillTimer(m_window, kProgressTimer);
+      if (m_progress) ::ShowWindow(m_progress, SW_HIDE);
+      call();
+    };
+    ::SendMessageW(m_window, kCallOnWindow, 0, reinterpret_cast<LPARAM>(&hiddenFirst));
+  }
+  ResultSink& m_sink;
+  HWND m_window, m_progress, m_bar;
+};
+
+}  // namespace
+
+void MainWindow::createProgressWindow(std::string_view label) {
+  static const bool registered = [] {
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_PROGRESS_CLASS};
+    ::InitCommonControlsEx(&icc);
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = ::DefWindowProcW;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_WAIT);
+    wc.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
+    wc.lpszClassName = kProgressClass;
+    return ::RegisterClassExW(&wc) != 0;
+  }();
+  (void)registered;
+  const UINT dpi = m_dpi;
+  const int width = ::MulDiv(360, static_cast<int>(dpi), 96), height = ::MulDiv(110, static_cast<int>(dpi), 96);
+  RECT owner{};
+  ::GetWindowRect(m_window, &owner);
+  m_progress = ::CreateWindowExW(WS_EX_DLGMODALFRAME, kProgressClass, wide(kAppTitle).c_str(), WS_POPUP | WS_CAPTION,
+                                 owner.left + (owner.right - owner.left - width) / 2,
+                                 owner.top + (owner.bottom - owner.top - height) / 2, width, height, m_window, nullptr,
+                                 ::GetModuleHandleW(nullptr), nullptr);
+  if (!m_progress) return;
+  RECT client{};
+  ::GetClientRect(m_progress, &client);
+  const int margin = ::MulDiv(12, static_cast<int>(dpi), 96), line = ::MulDiv(20, static_cast<int>(dpi), 96);
+  HWND text = ::CreateWindowExW(0, L"STATIC", wide(label).c_str(), WS_CHILD | WS_VISIBLE, margin, margin,
+                                client.right - 2 * margin, line, m_progress, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+  ::SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(m_designFont), TRUE);
+  m_progressBar = ::CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE, margin, margin + line + margin / 2,
+                                    client.right - 2 * margin, line, m_progress, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+  ::SendMessageW(m_progressBar, PBM_SETRANGE32, 0, 1000);
+}
+
+void MainWindow::runWork(std::string_view label, ResultSink& sink, const std::function<void(ResultSink&)>& work) {
+  setBusy(true);
+  m_working = true;
+  ::EnableWindow(m_window, FALSE);  // no other command until the work ends; it still repaints
+  createProgressWindow(label);
+  ::SetTimer(m_window, kProgressTimer, 500, nullptr);
+  ThreadedSink threaded(sink, m_window, m_progress, m_progressBar);
+  const HWND window = m_window;
+  std::thread worker([&] {
+    work(threaded);
+    ::PostMessageW(window, kWorkDone, 0, 0);
+  });
+  // The window's messages go on until the work says it ended (a quit is kept for after it).
+  bool quit = false;
+  int exitCode = 0;
+  MSG msg;
+  for (;;) {
+    const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
+    if (got == -1) continue;
+    if (got == 0) {
+      quit = true;
+      exitCode = static_cast<int>(msg.wParam);
+      continue;
+    }
+    if (msg.message == kWorkDone && msg.hwnd == m_window) break;
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+  worker.join();
+  ::KillTimer(m_window, kProgressTimer);
+  if (m_progress) ::DestroyWindow(m_progress);
+  m_progress = m_progressBar = nullptr;
+  m_working = false;
+  ::EnableWindow(m_window, TRUE);
+  ::SetForegroundWindow(m_window);
+  setBusy(false);
+  if (quit) ::PostQuitMessage(exitCode);
+}
 
 bool Main(Session& session, FontFixSettings& fonts, MessageBoxSink& sink, OpenFileDialog& dialog,
           std::unique_ptr<MainWindow>& window) {

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <functional>
+
 #include <array>
 #include <memory>
 
@@ -48,6 +50,9 @@ class MainWindow : private FormView {
   bool chooseFile(std::string& file, std::string_view filter, int filterIndex, std::string_view title) override;
   void openAddress(const std::string& address) override;
   void setBusy(bool busy) override;
+  void runWork(std::string_view label, ResultSink& sink, const std::function<void(ResultSink&)>& work) override;
+  // The progress window of runWork, created hidden, shown once the work has taken half a second.
+  void createProgressWindow(std::string_view label);
 
   const FontFixSettings& m_fonts;
   MessageBoxSink& m_sink;
@@ -59,6 +64,9 @@ class MainWindow : private FormView {
   HICON m_exportIcon = nullptr, m_importIcon = nullptr, m_windowIcon = nullptr, m_smallIcon = nullptr;
   UINT m_dpi = 96;
   bool m_loading = true;
+  bool m_working = false;          // runWork: the window stays disabled
+  HWND m_progress = nullptr;       // runWork's progress window, and its bar
+  HWND m_progressBar = nullptr;
 };
 
 // Start-up without a window first: the font settings and the picture kinds from Falcet.ini

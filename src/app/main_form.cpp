@@ -74,9 +74,9 @@ void MainForm::窗體匯出_Click() {
     m_sink.show(texts::kEnterFileName, kAppTitle, MessageKind::Error);
     return;
   }
-  m_view.setBusy(true);
-  (void)ExportPictures(m_session, path, m_sink, ExportReading{}, EditedPictures::Ask);
-  m_view.setBusy(false);
+  m_view.runWork(texts::kExportProgress, m_sink, [&](ResultSink& sink) {
+    (void)ExportPictures(m_session, path, sink, ExportReading{}, EditedPictures::Ask);
+  });
 }
 
 void MainForm::窗體匯入_Click() {
@@ -89,9 +89,9 @@ void MainForm::窗體匯入_Click() {
     m_sink.show(texts::kFileNameError, kAppTitle, MessageKind::Error);
     return;
   }
-  m_view.setBusy(true);
-  (void)ImportPictures(m_session, log, m_sink, SignedPrograms::Ask);
-  m_view.setBusy(false);
+  m_view.runWork(texts::kImportProgress, m_sink, [&](ResultSink& sink) {
+    (void)ImportPictures(m_session, log, sink, SignedPrograms::Ask);
+  });
 }
 
 void MainForm::a_Click(int index) {

@@ -8,6 +8,7 @@
 // list's selection is set, from code as from the user (as the form runtime does), so a handler that
 // sets a text runs the text's change handler before it goes on.
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,17 @@ class FormView {
   virtual void openAddress(const std::string& address) = 0;
   // The wait cursor while export or import runs.
   virtual void setBusy(bool busy) = 0;
+  // Runs an export or an import (work, given the sink it reports to) and returns when it ended.
+  // A window runs it off its own thread and meanwhile keeps repainting, takes no other command,
+  // and shows label over a progress bar once the work has taken half a second; every call the
+  // work makes on the sink runs on the window's thread, the work waiting. This default runs it
+  // here, with the wait cursor.
+  virtual void runWork(std::string_view label, ResultSink& sink, const std::function<void(ResultSink&)>& work) {
+    (void)label;
+    setBusy(true);
+    work(sink);
+    setBusy(false);
+  }
 };
 
 class MainForm {

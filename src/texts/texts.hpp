@@ -92,6 +92,9 @@ inline constexpr std::string_view kNoPictureFound =
 inline constexpr std::string_view kPreviousLogKept = "原有的記錄檔保留未動。";
 inline constexpr std::string_view kEditedPicturesKept =
     "下列圖像檔在上次匯出後修改過，與原始檔中的圖像不同，已保留、未覆寫（命令列加上 --overwrite 則覆寫）：";
+// The progress dialog of the window while an export or an import runs.
+inline constexpr std::string_view kExportProgress = "正在匯出圖像…";
+inline constexpr std::string_view kImportProgress = "正在匯入圖像…";
 // A form saved as text whose binary values cannot be read, and the line where.
 [[nodiscard]] std::string textFormUnreadable(std::size_t line);
 // A value of a form that starts with a picture no kind knows (list): its property and format.
@@ -130,6 +133,8 @@ inline constexpr std::string_view kOk = "確定";
 
 // The command line's help.
 namespace cli {
+// The progress line on a terminal's error stream, before the percentage.
+inline constexpr std::string_view kProgress = "處理中…";
 inline constexpr std::string_view kAbout =
     "Falcet：匯出與匯入 VB6 及 Delphi 程式窗體資料中的圖像。\n"
     "匯出：每個圖像存成原始檔旁的一個檔案（原始檔名.001.bmp …），並寫下記錄檔 原始檔名.pic.log。\n"

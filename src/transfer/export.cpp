@@ -140,7 +140,7 @@ class ExportRun {
 // the kinds may read for them; a picture that reaches outside the piece is read on its own.
 // False when the file could not be read through (it then changed or failed under us).
 bool scanInPieces(const FileDescriptor& fd, std::int32_t size, const PictureKinds& kinds, bool delphi,
-                  const MarkerFilter& filter, std::size_t pieceSize, ExportRun& run) {
+                  const MarkerFilter& filter, std::size_t pieceSize, ExportRun& run, ProgressMeter& meter) {
   const ReadReach reach = readReach(kinds, delphi);
   const std::int64_t last = static_cast<std::int64_t>(size) - 2;
   const std::int64_t fastEnd = filterEnd(filter, size);
@@ -166,6 +166,7 @@ bool scanInPieces(const FileDescriptor& fd, std::int32_t size, const PictureKind
     };
     pos = scanRange(window, windowStart, size, kinds, delphi, filter, fastEnd, pos, candidatesEnd,
                     [&](const ScanMatch& m) { return run.ExportAt(m, fetch); });
+    meter.at(pos);
   }
   return readOk;
 }
@@ -270,9 +271,10 @@ bool ExportPictures(Session& session, std::string& path, ResultSink& sink, Expor
   Push(run.report(), {ListValue(texts::kExportLogHeader), ListValue("  " + logPath),
                       ListValue(texts::kExportFilesHeader)});
   const MarkerFilter filter(session.pictureKinds);
+  std::optional<ProgressMeter> meter(std::in_place, sink, std::int64_t{session.source.SourceSize});
   if (inPieces) {
     const bool readThrough = scanInPieces(sourceFd, sourceSize, session.pictureKinds, delphi,
-                                          filter, pieceSize, run);
+                                          filter, pieceSize, run, *meter);
     if (!readThrough || fileSize(sourceFd) != sourceSize) {
       // The source changed or failed while it was read: its log stays as it was.
       session.PictureCounter = 0;
@@ -283,11 +285,14 @@ bool ExportPictures(Session& session, std::string& path, ResultSink& sink, Expor
   } else {
     const unsigned char* bytes = session.source.SourceBytes.data();
     auto fetch = [bytes](std::int32_t start, std::int32_t) { return bytes + start; };
-    scanPictures(bytes, session.source.SourceSize, session.pictureKinds, delphi, filter,
-                 [&](const ScanMatch& m) { return run.ExportAt(m, fetch); });
+    scanPictures(bytes, session.source.SourceSize, session.pictureKinds, delphi, filter, [&](const ScanMatch& m) {
+      meter->at(m.start);
+      return run.ExportAt(m, fetch);
+    });
     run.nameOwners(MemoryReader(textForm ? ByteSpan(text) : ByteSpan(bytes, static_cast<std::size_t>(session.source.SourceSize))), path);
   }
   session.PictureCounter = 0;
+  meter.reset();  // the scan is done: what follows may ask the user
   const bool overwrite = !run.edited().empty() && edited == EditedPictures::Ask &&
                          sink.show(texts::editedPicturesQuestion(run.edited().size()), kAppTitle,
                                    MessageKind::Question) == kButtonYes;

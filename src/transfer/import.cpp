@@ -23,8 +23,11 @@ namespace {
 // error itself).
 class DiskPictureFiles : public PictureFiles {
  public:
-  explicit DiskPictureFiles(MessageSink& sink) : m_sink(sink) {}
-  bool exists(const LogEntry& e) override { return FileExists(e.PicturePath, m_sink); }
+  DiskPictureFiles(MessageSink& sink, ProgressMeter& meter) : m_sink(sink), m_meter(meter) {}
+  bool exists(const LogEntry& e) override {
+    m_meter.at(++m_checked);
+    return FileExists(e.PicturePath, m_sink);
+  }
   bool read(const LogEntry& e, std::span<unsigned char> out) override {
     FileDescriptor fd = openRegularForRead(nativePath(e.PicturePath));
     return fd.valid() && readAll(fd, out.data(), out.size()) ==
@@ -33,6 +36,8 @@ class DiskPictureFiles : public PictureFiles {
 
  private:
   MessageSink& m_sink;
+  ProgressMeter& m_meter;
+  std::int64_t m_checked = 0;  // entries looked at, for the progress
 };
 
 std::string_view verdictText(Verdict v) {
@@ -183,8 +188,10 @@ ImportOutcome ImportPictures(Session& session, std::string logName, ResultSink& 
       return ImportOutcome::Failed;
     }
   }
-  DiskPictureFiles files(sink);
+  std::optional<ProgressMeter> meter(std::in_place, sink, static_cast<std::int64_t>(session.LogEntries.size()));
+  DiskPictureFiles files(sink, *meter);
   const ImportPlan plan = makeImportPlan(session, bytes, files, options);
+  meter.reset();
   if (plan.rebuilt && plan.content.size() > static_cast<std::size_t>(INT32_MAX)) {
     sink.show(texts::kRebuiltTooLarge, kAppTitle, MessageKind::Error);
     return ImportOutcome::Failed;

@@ -60,7 +60,12 @@ std::optional<std::vector<FoundPicture>> ListPictures(Session& session, std::str
   std::vector<FoundPicture> found;
   PictureWalk walk(session.pictureKinds, size);
   const MarkerFilter filter(session.pictureKinds);
+  struct Quiet : ResultSink {
+    int show(std::string_view, std::string_view, MessageKind) override { return kButtonOk; }
+  } quiet;
+  std::optional<ProgressMeter> meter(std::in_place, details && details->progress ? *details->progress : quiet, std::int64_t{size});
   scanPictures(bytes, size, session.pictureKinds, isDelphi(session.SourceKind), filter, [&](const ScanMatch& m) {
+    meter->at(m.start);
     return walk.step(m, [&](const ScanMatch& match) { return bytes + match.start; },
                      [&](const ScanMatch& match, std::int32_t number, const unsigned char*) {
       const ByteSpan picture(bytes + match.start, static_cast<std::size_t>(match.length));
@@ -68,6 +73,7 @@ std::optional<std::vector<FoundPicture>> ListPictures(Session& session, std::str
       return true;
     });
   });
+  meter.reset();
   const ByteSpan all(bytes, static_cast<std::size_t>(size));
   if (details && isDelphi(session.SourceKind)) details->unknown = unknownPictures(all, text, found);
   if (found.empty()) return found;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "formats/picture_facts.hpp"
+#include "transfer/result.hpp"
 #include "transfer/session.hpp"
 
 namespace falcet {
@@ -31,6 +32,7 @@ struct UnknownPicture {
 };
 
 struct ListDetails {
+  ResultSink* progress = nullptr;  // given: told how far the scan is
   std::vector<UnknownPicture> unknown;
   std::size_t badTextLine = 0;  // a form saved as text that could not be read: the line where
 };

@@ -2,6 +2,7 @@
 // The result of an export or an import as the user sees it: the report text and one row per
 // picture, and the sink that shows it.
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -51,6 +52,30 @@ class ResultSink : public MessageSink {
   virtual void showResult(const ResultReport& result) { (void)show(result.text, kAppTitle, MessageKind::Info); }
   // Whether showResult lists the pictures: only then are their rows (facts, owners) gathered.
   [[nodiscard]] virtual bool listsPictures() const { return false; }
+  // The work under way has done `done` of `total` (bytes scanned, pictures read); called often
+  // during long work and once with done == total at its end. Nothing by default.
+  virtual void progress(std::int64_t done, std::int64_t total) {
+    (void)done;
+    (void)total;
+  }
+};
+
+// Passes progress on to a sink about every half percent of the work, and once at its end.
+class ProgressMeter {
+ public:
+  ProgressMeter(ResultSink& sink, std::int64_t total) : m_sink(sink), m_total(total), m_step(std::max<std::int64_t>(1, total / 200)) {}
+  ~ProgressMeter() { m_sink.progress(m_total, m_total); }
+  ProgressMeter(const ProgressMeter&) = delete;
+  ProgressMeter& operator=(const ProgressMeter&) = delete;
+  void at(std::int64_t done) {
+    if (done < m_next) return;
+    m_sink.progress(std::min(done, m_total), m_total);
+    m_next = done + m_step;
+  }
+
+ private:
+  ResultSink& m_sink;
+  std::int64_t m_total, m_step, m_next = 0;
 };
 
 }  // namespace falcet
