@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <thread>
 #include <vector>
 
 #include "app/startup.hpp"
@@ -398,11 +397,23 @@ void MainWindow::runWork(std::string_view label, ResultSink& sink, const std::fu
   createProgressWindow(label);
   ::SetTimer(m_window, kProgressTimer, 500, nullptr);
   ThreadedSink threaded(sink, m_window, m_progress, m_progressBar);
-  const HWND window = m_window;
-  std::thread worker([&] {
+  // A thread of the system's own (the C++ library's threads would bring a threading runtime).
+  struct Job {
+    const std::function<void(ResultSink&)>* work;
+    ResultSink* sink;
+    HWND window;
+  } job{&work, &threaded, m_window};
+  HANDLE worker = ::CreateThread(nullptr, 0, [](void* p) -> DWORD {
+    auto* j = static_cast<Job*>(p);
+    (*j->work)(*j->sink);
+    ::PostMessageW(j->window, kWorkDone, 0, 0);
+    return 0;
+  }, &job, 0, nullptr);
+  if (!worker) {
+    // No thread: the work runs here, the window waiting.
     work(threaded);
-    ::PostMessageW(window, kWorkDone, 0, 0);
-  });
+    ::PostMessageW(m_window, kWorkDone, 0, 0);
+  }
   // The window's messages go on until the work says it ended (a quit is kept for after it).
   bool quit = false;
   int exitCode = 0;
@@ -419,7 +430,10 @@ void MainWindow::runWork(std::string_view label, ResultSink& sink, const std::fu
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);
   }
-  worker.join();
+  if (worker) {
+    ::WaitForSingleObject(worker, INFINITE);
+    ::CloseHandle(worker);
+  }
   ::KillTimer(m_window, kProgressTimer);
   if (m_progress) ::DestroyWindow(m_progress);
   m_progress = m_progressBar = nullptr;

@@ -84,8 +84,8 @@ bool readOpenedSource(FileDescriptor& fd, std::int32_t fileSize, Source& source)
   const auto size = static_cast<std::size_t>(fileSize);
   ByteBuffer buffer(size);
   if (buffer.size() != size) return false;
-  std::int64_t got = readAll(fd, buffer.data(), size);
-  if (got != static_cast<std::int64_t>(size)) return false;
+  // From the start, wherever an earlier look at the file left its position.
+  if (!readAllAt(fd, 0, buffer.data(), size)) return false;
   source.SourceBytes = std::move(buffer);
   source.SourceSize = static_cast<std::int32_t>(size);
   return true;
