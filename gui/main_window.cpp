@@ -243,21 +243,13 @@ void 主窗體::setBusy(bool busy) {
 
 namespace {
 
-// The sink the work reports to from its own thread: every message and result is shown on the
-// window's thread while the work waits (the progress dialog hidden first), progress goes to the
-// dialog without waiting (and is dropped once the dialog is gone).
-class ThreadedSink : public ResultSink {
+// The work's sink: messages and results on the window's thread while the work waits (the
+// progress dialog hidden first); progress to the dialog without waiting, dropped once the
+// dialog is gone.
+class ThreadedSink : public WindowThreadSink {
  public:
-  ThreadedSink(ResultSink& sink, QWidget* window, QProgressDialog* dialog) : m_sink(sink), m_window(window), m_dialog(dialog) {}
-  int show(std::string_view text, std::string_view title, MessageKind kind) override {
-    int pressed = kButtonOk;
-    onWindowThread([&] { pressed = m_sink.show(text, title, kind); });
-    return pressed;
-  }
-  void showResult(const ResultReport& result) override {
-    onWindowThread([&] { m_sink.showResult(result); });
-  }
-  [[nodiscard]] bool listsPictures() const override { return m_sink.listsPictures(); }
+  ThreadedSink(ResultSink& sink, QWidget* window, QProgressDialog* dialog)
+      : WindowThreadSink(sink), m_window(window), m_dialog(dialog) {}
   void progress(std::int64_t done, std::int64_t total) override {
     QPointer<QProgressDialog> dialog = m_dialog;
     const int value = total > 0 ? static_cast<int>(done * 1000 / total) : 0;
@@ -267,13 +259,12 @@ class ThreadedSink : public ResultSink {
   }
 
  private:
-  void onWindowThread(const std::function<void()>& call) {
+  void onWindowThread(const std::function<void()>& call) override {
     QMetaObject::invokeMethod(m_window, [&] {
       m_dialog->cancel();  // hidden, so that the message is the one thing shown
       call();
     }, Qt::BlockingQueuedConnection);
   }
-  ResultSink& m_sink;
   QWidget* m_window;
   QProgressDialog* m_dialog;
 };

@@ -60,6 +60,17 @@ void write(const QString& path, const std::string& text) {
   out << text;
 }
 
+// One kind, VB's picture blob: "lt\0\0", the length, the picture.
+void useVbKind(Session& session) {
+  session.pictureKinds.resize(1);
+  PictureKind& k = session.pictureKinds[0];
+  k.Name = "VB";
+  k.FileHandleMark = std::string("lt\0\0", 4);
+  k.FilePosFix = 8;
+  k.BinFileLenPos = -4;
+  k.FileExt = "*";
+}
+
 const std::string kFonts =
     "[FontFix]\nAutoFix=1\nOriginFontSize=9\nOriginFontCharset=136\nFixedFontName=Replacement\n"
     "FixedFontSize=12\nFixedFontCharset=1\n";
@@ -264,13 +275,7 @@ class MainWindowTest : public QObject {
 
   void exportAndImportFromTheWindow() {
     Fixture f;
-    f.session.pictureKinds.resize(1);
-    PictureKind& k = f.session.pictureKinds[0];
-    k.Name = "VB";
-    k.FileHandleMark = std::string("lt\0\0", 4);
-    k.FilePosFix = 8;
-    k.BinFileLenPos = -4;
-    k.FileExt = "*";
+    useVbKind(f.session);
     const QString source = f.dir.filePath("form.bin");
     // A whole 1 x 1 GIF (29 bytes): import checks that a picture is complete.
     const std::string gif("GIF89a\x01\0\x01\0\0\0\0\x2c\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0\x3b", 29);
@@ -292,13 +297,7 @@ class MainWindowTest : public QObject {
   // result is shown once, at the end.
   void longExportShowsProgressAndTakesNoOtherCommand() {
     Fixture f;
-    f.session.pictureKinds.resize(1);
-    PictureKind& k = f.session.pictureKinds[0];
-    k.Name = "VB";
-    k.FileHandleMark = std::string("lt\0\0", 4);
-    k.FilePosFix = 8;
-    k.BinFileLenPos = -4;
-    k.FileExt = "*";
+    useVbKind(f.session);
     const QString source = f.dir.filePath("many.bin");
     std::string bytes;
     for (int i = 0; i < 20000; ++i) bytes += std::string("lt\0\0\x08\0\0\0", 8) + "picture" + static_cast<char>(i % 200);

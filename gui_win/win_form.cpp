@@ -321,33 +321,27 @@ void MainWindow::setBusy(bool busy) { ::SetCursor(::LoadCursorW(nullptr, busy ? 
 
 namespace {
 
-// The sink the work reports to from its own thread: messages and results are shown on the
-// window's thread (the progress window hidden first) while the work waits; progress goes to the
-// bar without waiting.
-class ThreadedSink : public ResultSink {
+// The work's sink: messages and results on the window's thread while the work waits (the
+// progress window hidden first); progress to the bar without waiting.
+class ThreadedSink : public WindowThreadSink {
  public:
   ThreadedSink(ResultSink& sink, HWND window, HWND progress, HWND bar)
-      : m_sink(sink), m_window(window), m_progress(progress), m_bar(bar) {}
-  int show(std::string_view text, std::string_view title, MessageKind kind) override {
-    int pressed = kButtonOk;
-    onWindowThread([&] { pressed = m_sink.show(text, title, kind); });
-    return pressed;
-  }
-  void showResult(const ResultReport& result) override {
-    onWindowThread([&] { m_sink.showResult(result); });
-  }
-  [[nodiscard]] bool listsPictures() const override { return m_sink.listsPictures(); }
+      : WindowThreadSink(sink), m_window(window), m_progress(progress), m_bar(bar) {}
   void progress(std::int64_t done, std::int64_t total) override {
     if (m_bar) ::PostMessageW(m_bar, PBM_SETPOS, static_cast<WPARAM>(total > 0 ? done * 1000 / total : 0), 0);
   }
 
  private:
-  void onWindowThread(const std::function<void()>& call) {
+  void onWindowThread(const std::function<void()>& call) override {
     const std::function<void()> hiddenFirst = [&] {
       ::KillTimer(m_window, kProgressTimer);
       if (m_progress) ::ShowWindow(m_progress, SW_HIDE);
       call();
     };
+    ::SendMessageW(m_window, kCallOnWindow, 0, reinterpret_cast<LPARAM>(&hiddenFirst));
+  }
+  HWND m_window, m_progress, m_bar;
+};
     ::SendMessageW(m_window, kCallOnWindow, 0, reinterpret_cast<LPARAM>(&hiddenFirst));
   }
   ResultSink& m_sink;

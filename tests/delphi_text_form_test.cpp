@@ -16,22 +16,12 @@ namespace {
 
 enum class Dialect { Delphi, Lazarus };
 
-std::string hexOf(const std::string& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
 // A binary value as the IDEs write it: the property line, lines of 64 digits indented two more,
 // "}" after the last digit (Delphi) or on a line of its own (Lazarus).
 std::string hexValue(const std::string& indent, const std::string& name, const std::string& bytes, Dialect d,
                      const std::string& eol) {
   std::string out = indent + name + " = {";
-  const std::string hex = hexOf(bytes);
+  const std::string hex = testing::upperHex(bytes);
   for (std::size_t at = 0; at < hex.size(); at += 64) out += eol + indent + "  " + hex.substr(at, 64);
   out += d == Dialect::Delphi ? "}" : eol + indent + "}";
   return out + eol;

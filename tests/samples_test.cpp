@@ -218,16 +218,6 @@ std::string findProgram(const std::string& name) {
   return {};
 }
 
-std::string toHex(const std::string& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
 // The resources of a program by type, name and language, with their bytes.
 std::map<std::tuple<std::uint32_t, std::u16string, std::uint32_t>, std::string> resourcesOf(const std::string& program) {
   std::map<std::tuple<std::uint32_t, std::u16string, std::uint32_t>, std::string> out;
@@ -598,7 +588,7 @@ TEST_F(Samples, ReencodedPicturesGoBackIn) {
       }
       for (const std::string& picture : edited) {
         if (picture.empty()) continue;
-        EXPECT_NE(hex.find(toHex(picture)), std::string::npos) << file << ": a new picture is not in the text";
+        EXPECT_NE(hex.find(testing::upperHex(picture)), std::string::npos) << file << ": a new picture is not in the text";
       }
     }
   }

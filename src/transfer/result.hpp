@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -58,6 +59,29 @@ class ResultSink : public MessageSink {
     (void)done;
     (void)total;
   }
+};
+
+// The sink a window's work reports to from a thread of its own: every message and result goes to
+// the window's sink on the window's thread (onWindowThread runs a call there and waits for it);
+// how progress reaches the window is the window's.
+class WindowThreadSink : public ResultSink {
+ public:
+  explicit WindowThreadSink(ResultSink& sink) : m_sink(sink) {}
+  int show(std::string_view text, std::string_view title, MessageKind kind) override {
+    int pressed = kButtonOk;
+    onWindowThread([&] { pressed = m_sink.show(text, title, kind); });
+    return pressed;
+  }
+  void showResult(const ResultReport& result) override {
+    onWindowThread([&] { m_sink.showResult(result); });
+  }
+  [[nodiscard]] bool listsPictures() const override { return m_sink.listsPictures(); }
+
+ protected:
+  virtual void onWindowThread(const std::function<void()>& call) = 0;
+
+ private:
+  ResultSink& m_sink;
 };
 
 // Passes progress on to a sink about every half percent of the work, and once at its end.

@@ -23,6 +23,8 @@ namespace falcet::testing {
 
 std::string u32le(std::uint32_t v);
 std::string u16le(std::uint16_t v);
+// Bytes as upper-case hex digits, as form files saved as text write them.
+std::string upperHex(const std::string& bytes);
 
 // The bytes of a string, for the readers of base/bytes.hpp.
 inline ByteSpan asBytes(const std::string& s) {
