@@ -342,11 +342,6 @@ class ThreadedSink : public WindowThreadSink {
   }
   HWND m_window, m_progress, m_bar;
 };
-    ::SendMessageW(m_window, kCallOnWindow, 0, reinterpret_cast<LPARAM>(&hiddenFirst));
-  }
-  ResultSink& m_sink;
-  HWND m_window, m_progress, m_bar;
-};
 
 }  // namespace
 

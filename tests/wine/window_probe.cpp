@@ -2,11 +2,15 @@
 // only). Usage: window_probe window | window_probe startup-error
 //   | window_probe result SOURCE COUNT [keep]   (export SOURCE, which holds COUNT pictures, and
 //     import it back with its first picture edited; "keep" leaves the export's view open)
+//   | window_probe progress SOURCE   (export SOURCE, large enough to take seconds: the window
+//     takes no command meanwhile but still answers, a progress bar comes up and moves, and the
+//     result view follows)
 // Exit status 0 when every check holds; each failed check is printed.
 
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -202,11 +206,54 @@ int probeStartupError() {
   return failures ? 1 : 0;
 }
 
+// A long export: while it runs the main window is disabled yet answers messages (it is not
+// blocked), a progress window with a bar that moves is shown, and the result view comes at the end.
+int probeProgress(const std::wstring& source) {
+  using falcet::form::Control;
+  HWND main = mainWindow();
+  if (!main) return 1;
+  ::SendMessageW(item(main, Control::SourceName), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(source.c_str()));
+  ::PostMessageW(item(main, Control::ExportButton), BM_CLICK, 0, 0);
+  bool disabled = false, answered = false, shown = false;
+  LRESULT position = 0;
+  HWND view = nullptr;
+  for (int i = 0; i < 1200 && !view; ++i) {
+    ::Sleep(50);
+    if (!::IsWindowEnabled(main)) {
+      disabled = true;
+      DWORD_PTR result = 0;
+      answered = answered || ::SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result) != 0;
+    }
+    if (HWND progress = ::FindWindowW(L"FalcetProgress", nullptr); progress && ::IsWindowVisible(progress)) {
+      shown = true;
+      if (HWND bar = ::FindWindowExW(progress, nullptr, PROGRESS_CLASSW, nullptr))
+        position = std::max(position, ::SendMessageW(bar, PBM_GETPOS, 0, 0));
+    }
+    view = ::FindWindowW(L"FalcetResult", nullptr);
+  }
+  check(disabled, "the window takes no command while the export runs");
+  check(answered, "the window answers while the export runs");
+  check(shown, "a progress window comes up");
+  check(position > 0, "its bar moves: " + std::to_string(position));
+  check(view != nullptr, "the result view follows");
+  if (view) {
+    ::PostMessageW(view, WM_CLOSE, 0, 0);
+    for (int i = 0; i < 300 && ::FindWindowW(L"FalcetResult", nullptr); ++i) ::Sleep(100);
+    check(::FindWindowW(L"FalcetResult", nullptr) == nullptr, "the result view closes");
+  }
+  for (int i = 0; i < 300 && (!::IsWindowEnabled(main) || ::FindWindowW(L"FalcetProgress", nullptr)); ++i) ::Sleep(100);
+  check(::IsWindowEnabled(main), "afterwards the window takes commands again");
+  check(::FindWindowW(L"FalcetProgress", nullptr) == nullptr, "afterwards the progress window is gone");
+  ::PostMessageW(main, WM_CLOSE, 0, 0);
+  return failures ? 1 : 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argc > 1 ? argv[1] : L"window";
   const int status = mode == L"startup-error" ? probeStartupError()
+                     : mode == L"progress" && argc > 2 ? probeProgress(argv[2])
                      : mode == L"result" && argc > 3
                          ? probeResult(argv[2], _wtoi(argv[3]), argc > 4 && std::wstring(argv[4]) == L"keep")
                          : probeWindow();
