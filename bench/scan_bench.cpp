@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   testing::writeFile(file, buf.substr(0, 16u << 20));
   Session session;
   session.pictureKinds = kinds;
-  struct Quiet : MessageSink {
+  struct Quiet : ResultSink {
     int show(std::string_view, std::string_view, MessageKind) override { return kButtonOk; }
   } sink;
   std::string path = file;

@@ -25,6 +25,28 @@ WriteResult writeWholeFile(const std::filesystem::path& path, std::string_view d
   return target.fd.close() ? WriteResult::Written : WriteResult::Failed;
 }
 
+WriteResult writeWholeFileUnlessSame(const std::filesystem::path& path, std::string_view data,
+                                     const FileIdentity* avoid, bool keepOther) {
+  OverwriteOpen target = openForOverwrite(path, avoid);
+  if (!target.fd.valid()) return WriteResult::Refused;
+  if (target.readable && target.oldSize > 0) {
+    bool same = false, read = true;
+    if (target.oldSize == static_cast<std::int64_t>(data.size())) {
+      std::string old(data.size(), '\0');
+      read = readAllAt(target.fd, 0, old.data(), old.size());
+      same = read && old == data;
+    }
+    if (same) return target.fd.close() ? WriteResult::Unchanged : WriteResult::Failed;
+    if (read && keepOther) return WriteResult::Kept;
+    if (!rewindFile(target.fd)) return WriteResult::Failed;
+  }
+  if (!writeAll(target.fd, data.data(), data.size())) return WriteResult::Failed;
+  if (target.oldSize > static_cast<std::int64_t>(data.size()) &&
+      !truncateFile(target.fd, static_cast<std::int64_t>(data.size())))
+    return WriteResult::Failed;
+  return target.fd.close() ? WriteResult::Written : WriteResult::Failed;
+}
+
 std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
   FileDescriptor fd = openRegularForRead(path);
   if (!fd.valid()) return std::nullopt;

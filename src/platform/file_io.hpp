@@ -84,15 +84,25 @@ struct FileIdentity {
 struct OverwriteOpen {
   FileDescriptor fd;
   std::int64_t oldSize = 0;
+  bool readable = false;  // opened for reading too (a file the user may only write is not)
 };
 [[nodiscard]] OverwriteOpen openForOverwrite(const std::filesystem::path& path,
                                              const FileIdentity* avoid = nullptr);
 
 // Writes exactly data as the file's whole content, through openForOverwrite. Refused: nothing
 // was changed; Failed: the file may hold part of the data. errno kept.
-enum class WriteResult { Written, Refused, Failed };
+enum class WriteResult { Written, Refused, Failed, Unchanged, Kept };
 [[nodiscard]] WriteResult writeWholeFile(const std::filesystem::path& path, std::string_view data,
                                          const FileIdentity* avoid = nullptr);
+
+// writeWholeFile, but the file is first read through the same handle: where it already holds
+// exactly data nothing is written (Unchanged); where it holds other bytes and keepOther is set,
+// nothing is written either (Kept). A file that cannot be read is written over.
+[[nodiscard]] WriteResult writeWholeFileUnlessSame(const std::filesystem::path& path, std::string_view data,
+                                                   const FileIdentity* avoid, bool keepOther);
+
+// Puts a file's position back to its start (reads at an offset may move it on some systems).
+[[nodiscard]] bool rewindFile(const FileDescriptor& file);
 
 // Replaces a file's content safely. The new content goes to a temporary file beside the target
 // (a short name of its own, so a long target name still works), which gets the target's mode and,

@@ -126,8 +126,13 @@ std::optional<FileIdentity> identityOf(const FileDescriptor& file) {
 OverwriteOpen openForOverwrite(const std::filesystem::path& path, const FileIdentity* avoid) {
   // No O_TRUNC: nothing changes until the file is known to be a regular file of its own.
   // O_NOFOLLOW refuses a symbolic link at the name; O_NONBLOCK keeps a FIFO from blocking.
-  FileDescriptor fd(
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666));
+  // Readable too where the user may read it, so that what is there can be compared first.
+  bool readable = true;
+  FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666));
+  if (!fd.valid() && errno == EACCES) {
+    readable = false;
+    fd = FileDescriptor(::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666));
+  }
   if (!fd.valid()) return {};
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return {};
@@ -140,10 +145,11 @@ OverwriteOpen openForOverwrite(const std::filesystem::path& path, const FileIden
     errno = EEXIST;
     return {};
   }
-  const int flags = ::fcntl(fd.get(), F_GETFL);
-  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return {};
-  return {std::move(fd), static_cast<std::int64_t>(st.st_size)};
+  // O_NONBLOCK stays: it changes nothing for a regular file.
+  return {std::move(fd), static_cast<std::int64_t>(st.st_size), readable};
 }
+
+bool rewindFile(const FileDescriptor& file) { return ::lseek(file.get(), 0, SEEK_SET) == 0; }
 
 
 namespace replace_steps {

@@ -208,8 +208,15 @@ OverwriteOpen openForOverwrite(const std::filesystem::path& path, const FileIden
     return {};
   }
   // No truncation: nothing changes until the file is known to be a file of its own.
-  FileDescriptor fd = diskFile(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  // Readable too where the user may read it, so that what is there can be compared first.
+  bool readable = true;
+  FileDescriptor fd = diskFile(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!fd.valid() && errno == EACCES) {
+    readable = false;
+    fd = diskFile(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  }
   if (!fd.valid()) return {};
   const auto id = identityOf(fd);
   if (!id) return {};
@@ -219,7 +226,12 @@ OverwriteOpen openForOverwrite(const std::filesystem::path& path, const FileIden
   }
   const auto size = fileSize(fd);
   if (!size) return {};
-  return {std::move(fd), *size};
+  return {std::move(fd), *size, readable};
+}
+
+bool rewindFile(const FileDescriptor& file) {
+  LARGE_INTEGER start{};
+  return ::SetFilePointerEx(handle(file), start, nullptr, FILE_BEGIN) || fail();
 }
 
 namespace replace_steps {

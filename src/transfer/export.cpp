@@ -25,15 +25,6 @@ std::string pictureFileName(const std::string& sourcePath, std::int32_t number,
 
 namespace {
 
-// Whether a picture file is there and holds other bytes than picture (an edit since the export).
-bool differsOnDisk(const std::filesystem::path& file, std::string_view picture) {
-  const auto st = fileStatus(file);
-  if (!st || !st->regular) return false;
-  if (st->size != static_cast<std::int64_t>(picture.size())) return true;
-  const auto bytes = readWholeFile(file);
-  return bytes && *bytes != picture;
-}
-
 // One export under way: the picture counter, the log lines and the report.
 class ExportRun {
  public:
@@ -73,10 +64,11 @@ class ExportRun {
     std::string file = pictureFileName(m_sourcePath, m_session.PictureCounter, ext);
     const auto native = nativePath(file);
     const std::string_view bytes(reinterpret_cast<const char*>(picture), length);
-    const bool edited = m_keepEdited && differsOnDisk(native, bytes);
-    if (edited) m_edited.push_back({file, m.start, m.length});
-    const WriteResult written = edited ? WriteResult::Written : writeWholeFile(native, bytes, m_source ? &*m_source : nullptr);
-    if (written != WriteResult::Written) {
+    // A file that already holds the picture is left alone; one that holds other bytes (edited
+    // since the last export) is kept, to be overwritten or not at the end.
+    const WriteResult written = writeWholeFileUnlessSame(native, bytes, m_source ? &*m_source : nullptr, m_keepEdited);
+    if (written == WriteResult::Kept) m_edited.push_back({file, m.start, m.length});
+    if (written != WriteResult::Written && written != WriteResult::Unchanged && written != WriteResult::Kept) {
       // Nothing half-written stays (a refused name, such as a link, was not touched); the
       // position yields nothing, and the user is told at the end.
       const int err = errno;

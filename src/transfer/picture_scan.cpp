@@ -30,7 +30,8 @@
 //
 // Nibble tables can let a few non-markers through (two prefixes in one bucket mix their
 // nibbles), never keep a marker out; every candidate is then tested exactly, in kind order. With
-// more than eight prefixes, buckets are shared, which only adds candidates. A marker shorter than
+// more than eight prefixes, buckets are shared, which only adds candidates; each prefix goes
+// where it adds the fewest (see the constructor). A marker shorter than
 // three bytes fills the offsets it lacks with every nibble. A kind with an empty marker matches
 // everywhere and turns the filter off.
 //
@@ -46,8 +47,11 @@
 
 #include "transfer/picture_scan.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <map>
+#include <vector>
 
 #include "transfer/picture_scan_wide.hpp"
 #include "base/bytes.hpp"
@@ -147,9 +151,52 @@ MarkerFilter::MarkerFilter(const PictureKinds& kinds) {
     m_enabled = !kinds.empty() && m_enabled;
     return;
   }
-  int next = 0;
+  // Each prefix goes into the bucket where it lets through the fewest other bytes: a bucket
+  // passes every combination of its prefixes' nibbles, so its share of random positions is the
+  // product, over the offsets, of (low nibbles x high nibbles) / 256. Prefixes with fewer bytes
+  // (which pass everything at the offsets they lack) are placed first, so that they take
+  // buckets of their own while there are empty ones.
+  std::vector<std::string> order;
+  for (const auto& [prefix, bucket] : groups) order.push_back(prefix);
+  std::stable_sort(order.begin(), order.end(), [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
+  struct Nibbles {
+    unsigned short lo[kPrefix] = {}, hi[kPrefix] = {};  // one bit per nibble value
+  };
+  auto add = [](Nibbles n, const std::string& prefix) {
+    for (int off = 0; off < kPrefix; ++off) {
+      if (off < static_cast<int>(prefix.size())) {
+        const auto b = static_cast<unsigned char>(prefix[static_cast<std::size_t>(off)]);
+        n.lo[off] = static_cast<unsigned short>(n.lo[off] | (1u << (b & 15)));
+        n.hi[off] = static_cast<unsigned short>(n.hi[off] | (1u << (b >> 4)));
+      } else {
+        n.lo[off] = n.hi[off] = 0xFFFF;
+      }
+    }
+    return n;
+  };
+  auto share = [](const Nibbles& n) {
+    double pass = 1;
+    for (int off = 0; off < kPrefix; ++off)
+      pass *= std::popcount(n.lo[off]) * std::popcount(n.hi[off]) / 256.0;
+    return pass;
+  };
+  Nibbles buckets[8];
+  bool used[8] = {};
+  for (const std::string& prefix : order) {
+    int best = 0;
+    double bestCost = 0;
+    for (int b = 0; b < 8; ++b) {
+      const double cost = share(add(buckets[b], prefix)) - (used[b] ? share(buckets[b]) : 0);
+      if (b == 0 || cost < bestCost) {
+        best = b;
+        bestCost = cost;
+      }
+    }
+    buckets[best] = add(buckets[best], prefix);
+    used[best] = true;
+    groups[prefix] = best;
+  }
   for (auto& [prefix, bucket] : groups) {
-    bucket = next++ % 8;
     const auto bit = static_cast<unsigned char>(1u << bucket);
     for (int off = 0; off < kPrefix; ++off) {
       if (off < static_cast<int>(prefix.size())) {
