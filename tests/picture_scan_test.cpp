@@ -1,4 +1,5 @@
 #include "transfer/picture_scan.hpp"
+#include "transfer/picture_scan_wide.hpp"
 
 #include <gtest/gtest.h>
 
@@ -100,8 +101,16 @@ TEST(PictureScan, DelphiBlockTestAppliesToEveryKind) {
   EXPECT_EQ(referenceScan(buf, kinds, true).size(), 0u);
 }
 
-// The fast scan against the literal reference on many random buffers and kind tables.
-TEST(PictureScan, MatchesTheLiteralScanOnRandomInput) {
+// The fast scan against the literal reference on many random buffers and kind tables, through
+// each block path this machine has (AVX2, SSSE3, none).
+class PictureScanPaths : public ::testing::TestWithParam<WideLevel> {
+ protected:
+  void SetUp() override { m_old = capWideLevel(GetParam()); }
+  void TearDown() override { (void)capWideLevel(m_old); }
+  WideLevel m_old = WideLevel::Avx2;
+};
+
+TEST_P(PictureScanPaths, MatchesTheLiteralScanOnRandomInput) {
   std::mt19937 rng(20261209);
   const std::string alphabet = std::string("ab\0\1", 4);
   auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
@@ -136,6 +145,17 @@ TEST(PictureScan, MatchesTheLiteralScanOnRandomInput) {
   }
   EXPECT_GT(totalMatches, 1000u);  // the planted markers do get found
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, PictureScanPaths,
+                         ::testing::Values(WideLevel::Avx2, WideLevel::Ssse3, WideLevel::None),
+                         [](const auto& info) {
+                           switch (info.param) {
+                             case WideLevel::Avx2: return std::string("Avx2");
+                             case WideLevel::Ssse3: return std::string("Ssse3");
+                             case WideLevel::None: return std::string("Scalar");
+                           }
+                           return std::string();
+                         });
 
 TEST(PictureScan, EmptyMarkerMatchesEverywhere) {
   PictureKinds kinds{kind("", 0, 0)};
