@@ -254,7 +254,12 @@ void layout(View& v) {
   ::GetClientRect(v.window, &client);
   const int m = px(8, v.dpi), line = px(16, v.dpi), button = px(28, v.dpi);
   const int w = client.right - 2 * m;
-  const int reportHeight = line * 6 + px(8, v.dpi);
+  // The report takes up to six lines, fewer (down to two) where the list would otherwise have
+  // no room for its heading and a couple of rows (a small screen at a high DPI).
+  const int fixed = m + px(6, v.dpi) + line + px(6, v.dpi) + m + button + m;
+  const int listWanted = px(130, v.dpi);
+  const int reportHeight = std::clamp(static_cast<int>(client.bottom) - fixed - listWanted, line * 2 + px(8, v.dpi),
+                                      line * 6 + px(8, v.dpi));
   ::MoveWindow(v.report, m, m, w, reportHeight, TRUE);
   const int summaryTop = m + reportHeight + px(6, v.dpi);
   ::MoveWindow(v.summary, m, summaryTop, w, line + px(2, v.dpi), TRUE);
