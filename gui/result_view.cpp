@@ -137,6 +137,10 @@ ResultView::ResultView(const ResultReport& result, QWidget* parent, Opener open)
   const ViewSize fit = ResultTable::fitSize(wanted, area, 96);
   // The owner gives way (its full text is its tool tip).
   m_table->setColumnWidth(Owner, ResultTable::ownerWidth(m_table->columnWidth(Owner), wanted, fit.width, 96));
+  // On a short screen (800 x 600 at 200 %) the report gives the list its rows: three lines.
+  const int spare = fit.height - m_report->maximumHeight() - summary->sizeHint().height() -
+                    buttons->sizeHint().height() - 4 * layout->spacing() - 2 * layout->contentsMargins().top();
+  if (spare < kThumbnail * 3) m_report->setMaximumHeight(fontMetrics().lineSpacing() * 3 + 12);
   resize(fit.width, fit.height);
 }
 
