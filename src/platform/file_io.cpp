@@ -11,18 +11,27 @@
 
 namespace falcet {
 
-WriteResult writeWholeFile(const std::filesystem::path& path, std::string_view data,
-                           const FileIdentity* avoid) {
-  // Written over from the start, then cut to the new length. Emptying with O_TRUNC first would
-  // do the same, but some file systems (ext4) then flush the file on close, which costs a disk
-  // write per picture when an export runs again over its own files.
-  OverwriteOpen target = openForOverwrite(path, avoid);
-  if (!target.fd.valid()) return WriteResult::Refused;
+namespace {
+
+// Writes data over an opened file from its position (its start), then cuts it to the new
+// length. Emptying with O_TRUNC first would do the same, but some file systems (ext4) then flush
+// the file on close, which costs a disk write per picture when an export runs again over its
+// own files.
+WriteResult writeOver(OverwriteOpen& target, std::string_view data) {
   if (!writeAll(target.fd, data.data(), data.size())) return WriteResult::Failed;
   if (target.oldSize > static_cast<std::int64_t>(data.size()) &&
       !truncateFile(target.fd, static_cast<std::int64_t>(data.size())))
     return WriteResult::Failed;
   return target.fd.close() ? WriteResult::Written : WriteResult::Failed;
+}
+
+}  // namespace
+
+WriteResult writeWholeFile(const std::filesystem::path& path, std::string_view data,
+                           const FileIdentity* avoid) {
+  OverwriteOpen target = openForOverwrite(path, avoid);
+  if (!target.fd.valid()) return WriteResult::Refused;
+  return writeOver(target, data);
 }
 
 WriteResult writeWholeFileUnlessSame(const std::filesystem::path& path, std::string_view data,
@@ -40,11 +49,7 @@ WriteResult writeWholeFileUnlessSame(const std::filesystem::path& path, std::str
     if (read && keepOther) return WriteResult::Kept;
     if (!rewindFile(target.fd)) return WriteResult::Failed;
   }
-  if (!writeAll(target.fd, data.data(), data.size())) return WriteResult::Failed;
-  if (target.oldSize > static_cast<std::int64_t>(data.size()) &&
-      !truncateFile(target.fd, static_cast<std::int64_t>(data.size())))
-    return WriteResult::Failed;
-  return target.fd.close() ? WriteResult::Written : WriteResult::Failed;
+  return writeOver(target, data);
 }
 
 std::optional<std::string> readWholeFile(const std::filesystem::path& path) {

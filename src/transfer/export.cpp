@@ -104,10 +104,11 @@ class ExportRun {
   int firstError() const { return m_firstError; }
   const std::vector<ResultRow>& rows() const { return m_rows; }
 
-  // Names each exported picture's owner, where the source's bytes say it.
-  void nameOwners(const ByteReader& source, const std::string& sourcePath) {
+  // Names each exported picture's owner (ownersOf(): who owns what, where the source says it).
+  template <typename ReadOwners>
+  void nameOwners(ReadOwners&& ownersOf) {
     if (m_rows.empty()) return;
-    const Owners owners = readOwners(source, sourcePath);
+    const Owners owners = ownersOf();
     for (std::size_t i = 0; i < m_rows.size(); ++i) m_rows[i].owner = owners.of(m_positions[i], m_rows[i].bytes);
   }
 
@@ -243,9 +244,9 @@ bool ExportPictures(Session& session, std::string& path, ResultSink& sink, Expor
     sink.show(texts::kReadFileError, kAppTitle, MessageKind::Error);
     return false;
   }
-  std::vector<unsigned char> text;  // a text form's own bytes
+  std::optional<TextForm> form;  // a text form's values
   std::size_t badLine = 0;
-  if (textForm && useTextFormView(session.source, text, badLine) == TextFormLoad::Unreadable) {
+  if (textForm && useTextFormView(session.source, form, badLine) == TextFormLoad::Unreadable) {
     sink.show(texts::textFormUnreadable(badLine), kAppTitle, MessageKind::Error);
     return false;
   }
@@ -273,7 +274,7 @@ bool ExportPictures(Session& session, std::string& path, ResultSink& sink, Expor
       sink.show(texts::kReadFileError, kAppTitle, MessageKind::Error);
       return false;
     }
-    run.nameOwners(FileReader(sourceFd, sourceSize), path);
+    run.nameOwners([&] { return readOwners(FileReader(sourceFd, sourceSize), path); });
   } else {
     const unsigned char* bytes = session.source.SourceBytes.data();
     auto fetch = [bytes](std::int32_t start, std::int32_t) { return bytes + start; };
@@ -281,7 +282,10 @@ bool ExportPictures(Session& session, std::string& path, ResultSink& sink, Expor
       meter->at(m.start);
       return run.ExportAt(m, fetch);
     });
-    run.nameOwners(MemoryReader(textForm ? ByteSpan(text) : ByteSpan(bytes, static_cast<std::size_t>(session.source.SourceSize))), path);
+    run.nameOwners([&] {
+      return form ? Owners(textFormOwners(*form))
+                  : readOwners(ByteSpan(bytes, static_cast<std::size_t>(session.source.SourceSize)), path);
+    });
   }
   session.PictureCounter = 0;
   meter.reset();  // the scan is done: what follows may ask the user

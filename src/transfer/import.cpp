@@ -6,7 +6,6 @@
 #include <optional>
 #include <vector>
 
-#include "formats/delphi_text_form.hpp"
 #include "platform/codepage.hpp"
 #include "platform/file_io.hpp"
 #include "texts/texts.hpp"
@@ -172,12 +171,18 @@ ImportOutcome ImportPictures(Session& session, std::string logName, ResultSink& 
   }
   Source& src = session.source;
   const MutableByteSpan bytes(src.SourceBytes.data(), static_cast<std::size_t>(src.SourceSize));
-  std::size_t badLine = 0;
-  if (session.SourceKind == SourceKindValue::DelphiDfm && looksLikeTextForm(bytes) && !readTextForm(bytes, &badLine)) {
-    sink.show(texts::textFormUnreadable(badLine), kAppTitle, MessageKind::Error);
-    return ImportOutcome::Failed;
+  // A form saved as text is read once, for the plan and for the owners.
+  std::optional<TextForm> textForm;
+  if (session.SourceKind == SourceKindValue::DelphiDfm && looksLikeTextForm(bytes)) {
+    std::size_t badLine = 0;
+    textForm = readTextForm(bytes, &badLine);
+    if (!textForm) {
+      sink.show(texts::textFormUnreadable(badLine), kAppTitle, MessageKind::Error);
+      return ImportOutcome::Failed;
+    }
   }
   ImportOptions options;
+  options.textForm = textForm ? &*textForm : nullptr;
   if (certificateTable(bytes)) {
     options.removeSignature =
         signedPrograms == SignedPrograms::RemoveSignature ||
@@ -201,7 +206,7 @@ ImportOutcome ImportPictures(Session& session, std::string logName, ResultSink& 
   bool allImported = true;
   std::vector<ResultRow> rows;
   const bool listed = sink.listsPictures();
-  const Owners owners = listed ? readOwners(ByteSpan(bytes), sourceName) : Owners();
+  const Owners owners = !listed ? Owners() : textForm ? Owners(textFormOwners(*textForm)) : readOwners(ByteSpan(bytes), sourceName);
   for (std::size_t i = 0; i < plan.entries.size(); ++i) {
     const EntryResult& r = plan.entries[i];
     const LogEntry& e = session.LogEntries[i];

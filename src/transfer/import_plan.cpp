@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "formats/delphi_stream.hpp"
-#include "formats/delphi_text_form.hpp"
 #include "formats/icon_group.hpp"
 #include "formats/pe_image.hpp"
 #include "formats/picture_facts.hpp"
@@ -397,17 +396,15 @@ void followVbProgramIcon(ImportPlan& plan, const std::vector<LogEntry>& entries,
 }  // namespace
 
 ImportPlan rebuildTextForm(const std::vector<LogEntry>& entries, const PictureKinds& kinds, ByteSpan text,
-                           PictureFiles& files) {
-  const auto form = readTextForm(text);
+                           const TextForm* form, PictureFiles& files) {
   ImportPlan plan;
   if (form) plan = rebuildFormFile(entries, kinds, SourceKindValue::DelphiDfm, form->view, files);
   const auto values = form ? valuesOfView(*form, plan.content) : std::nullopt;
   if (!values) {
     // The rebuilt view no longer holds the form's values (a log whose lengths are not the
     // values' own): nothing goes in.
-    plan.entries.assign(entries.size(), EntryResult{});
-    for (std::size_t i = 0; i < entries.size(); ++i)
-      plan.entries[i] = {Verdict::Mismatch, entries[i].Position, entries[i].RecordedLength, std::nullopt, false};
+    plan.entries.clear();
+    for (const LogEntry& e : entries) plan.entries.push_back({Verdict::Mismatch, e.Position, e.RecordedLength, std::nullopt, false});
     plan.changes.clear();
     plan.content.assign(text.begin(), text.end());
     plan.rebuilt = true;
@@ -419,8 +416,11 @@ ImportPlan rebuildTextForm(const std::vector<LogEntry>& entries, const PictureKi
 
 ImportPlan makeImportPlan(const Session& session, MutableByteSpan sourceBytes, PictureFiles& files,
                           ImportOptions options) {
-  if (session.SourceKind == SourceKindValue::DelphiDfm && looksLikeTextForm(sourceBytes))
-    return rebuildTextForm(session.LogEntries, session.pictureKinds, sourceBytes, files);
+  if (session.SourceKind == SourceKindValue::DelphiDfm && looksLikeTextForm(sourceBytes)) {
+    if (options.textForm) return rebuildTextForm(session.LogEntries, session.pictureKinds, sourceBytes, options.textForm, files);
+    const auto form = readTextForm(sourceBytes);
+    return rebuildTextForm(session.LogEntries, session.pictureKinds, sourceBytes, form ? &*form : nullptr, files);
+  }
   if (isFormFile(session.SourceKind) && !isExecutableImage(sourceBytes))
     return rebuildFormFile(session.LogEntries, session.pictureKinds, session.SourceKind,
                            sourceBytes, files);

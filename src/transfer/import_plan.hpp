@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "transfer/companion.hpp"
+#include "formats/delphi_text_form.hpp"
 #include "formats/pe_image.hpp"
 #include "formats/picture_facts.hpp"
 #include "formats/resource_section.hpp"
@@ -91,8 +92,9 @@ struct ImportPlan {
 // Rebuilds a form saved as text: its binary view is rebuilt as a .dfm is, and the hex of each
 // value whose bytes changed is written again in the value's own layout; every other byte of the
 // text stays. Positions are those of the view.
+// form is text read by readTextForm; null when it could not be read (nothing then goes in).
 [[nodiscard]] ImportPlan rebuildTextForm(const std::vector<LogEntry>& entries, const PictureKinds& kinds,
-                                         ByteSpan text, PictureFiles& files);
+                                         ByteSpan text, const TextForm* form, PictureFiles& files);
 
 // A binary .dfm starts with a resource header (FF 0A 00, the class name, a zero byte, 30 10, the
 // stream size as u32, then "TPF0"). Moves that size by newSize - oldSize, so that a header that
@@ -104,6 +106,7 @@ void fixDfmHeader(std::vector<unsigned char>& content, std::int64_t oldSize);
 // where it was not zero.
 struct ImportOptions {
   bool removeSignature = false;
+  const TextForm* textForm = nullptr;  // the source as a form saved as text, already read; else read here
 };
 [[nodiscard]] ImportPlan makeImportPlan(const Session& session, MutableByteSpan sourceBytes, PictureFiles& files,
                                         ImportOptions options = {});

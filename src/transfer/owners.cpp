@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "formats/delphi_stream.hpp"
-#include "formats/delphi_text_form.hpp"
 #include "formats/vb_form_text.hpp"
 #include "formats/vb_program.hpp"
 #include "platform/codepage.hpp"
@@ -78,23 +77,15 @@ std::optional<std::string> Owners::of(std::int64_t position, std::int64_t length
   return std::nullopt;
 }
 
-std::vector<OwnedRange> textFormOwners(const ByteReader& reader) {
+std::vector<OwnedRange> textFormOwners(const TextForm& form) {
   std::vector<OwnedRange> out;
-  unsigned char head[64];
-  const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(sizeof head, reader.size()));
-  if (!reader.read(0, head, n) || !looksLikeTextForm(ByteSpan(head, n))) return out;
-  std::vector<unsigned char> text(static_cast<std::size_t>(reader.size()));
-  if (!reader.read(0, text.data(), text.size())) return out;
-  const auto form = readTextForm(text);
-  if (!form) return out;
-  for (const TextFormValue& v : form->values)
+  for (const TextFormValue& v : form.values)
     if (v.viewBegin >= 0)
       out.push_back({v.viewBegin, v.viewBegin + static_cast<std::int64_t>(v.bytes.size()), nameText(v.path)});
   return out;
 }
 
 Owners readOwners(const ByteReader& bytes, const std::string& sourcePath) {
-  if (auto text = textFormOwners(bytes); !text.empty()) return Owners(std::move(text));
   std::vector<OwnedRange> ranges = delphiStreamOwners(bytes);
   append(ranges, vbProgramOwners(bytes));
   const std::string ext = companionExtension(sourcePath);

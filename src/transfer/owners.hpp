@@ -4,7 +4,6 @@
 //   Delphi form streams ("TPF0", in a .dfm or a program's resources): every binary property's
 //     value, as "TForm1.Image1.Picture.Data" (the form's class, the component, the property
 //     path; collection items as "MultiResBitmap[0].PNG");
-//   Delphi forms saved as text: the same paths, at each value's place in the form's binary view;
 //   a VB blob file with its companion text beside it: the blob each "X.frx":HHHH reference points
 //     at, as "Form1.Image1.Picture" (the form, the control with its index in a control array, the
 //     property path through BeginProperty);
@@ -20,6 +19,7 @@
 
 #include "base/bytes.hpp"
 #include "formats/byte_reader.hpp"
+#include "formats/delphi_text_form.hpp"
 
 namespace falcet {
 
@@ -48,9 +48,8 @@ struct OwnedRange {
   return vbCompanionOwners(companion, blobFileName, MemoryReader(blob));
 }
 
-// Every binary value of a form saved as text, at its place in the form's binary view (nothing
-// when bytes are no text form).
-[[nodiscard]] std::vector<OwnedRange> textFormOwners(const ByteReader& bytes);
+// Every binary value of a form saved as text, at its place in the form's binary view.
+[[nodiscard]] std::vector<OwnedRange> textFormOwners(const TextForm& form);
 
 // The forms of a VB5/6 program: each form's data range, owned by the form's name.
 [[nodiscard]] std::vector<OwnedRange> vbProgramOwners(const ByteReader& bytes);
@@ -74,7 +73,8 @@ class Owners {
 };
 
 // Everything the source at sourcePath (UTF-8), whose bytes are given, says of owners: its form
-// streams, its VB form table, and for a VB blob file its companion, read from beside it.
+// streams, its VB form table, and for a VB blob file its companion, read from beside it. (A form
+// saved as text names its owners through textFormOwners.)
 [[nodiscard]] Owners readOwners(const ByteReader& bytes, const std::string& sourcePath);
 [[nodiscard]] inline Owners readOwners(ByteSpan bytes, const std::string& sourcePath) {
   return readOwners(MemoryReader(bytes), sourcePath);

@@ -12,9 +12,9 @@ namespace {
 
 // The values of the source's Delphi form streams (or text form) in which no picture was found,
 // that start with a picture signature at one of the places a graphic class puts it.
-std::vector<UnknownPicture> unknownPictures(ByteSpan bytes, ByteSpan text, const std::vector<FoundPicture>& found) {
+std::vector<UnknownPicture> unknownPictures(ByteSpan bytes, const std::vector<OwnedRange>& values,
+                                            const std::vector<FoundPicture>& found) {
   std::vector<UnknownPicture> out;
-  const std::vector<OwnedRange> values = text.empty() ? delphiStreamOwners(bytes) : textFormOwners(MemoryReader(text));
   for (const OwnedRange& v : values) {
     if (v.begin < 0 || v.end > static_cast<std::int64_t>(bytes.size()) || v.end <= v.begin) continue;
     const bool holds = std::any_of(found.begin(), found.end(), [&](const FoundPicture& p) {
@@ -48,10 +48,10 @@ std::vector<UnknownPicture> unknownPictures(ByteSpan bytes, ByteSpan text, const
 
 std::optional<std::vector<FoundPicture>> ListPictures(Session& session, std::string path, ListDetails* details) {
   if (!LoadSource(path, session.source)) return std::nullopt;
-  std::vector<unsigned char> text;  // a text form's own bytes
+  std::optional<TextForm> form;  // a text form's values
   std::size_t badLine = 0;
   if (session.SourceKind == SourceKindValue::DelphiDfm &&
-      useTextFormView(session.source, text, badLine) == TextFormLoad::Unreadable) {
+      useTextFormView(session.source, form, badLine) == TextFormLoad::Unreadable) {
     if (details) details->badTextLine = badLine;
     return std::nullopt;
   }
@@ -75,9 +75,10 @@ std::optional<std::vector<FoundPicture>> ListPictures(Session& session, std::str
   });
   meter.reset();
   const ByteSpan all(bytes, static_cast<std::size_t>(size));
-  if (details && isDelphi(session.SourceKind)) details->unknown = unknownPictures(all, text, found);
+  if (details && isDelphi(session.SourceKind))
+    details->unknown = unknownPictures(all, form ? textFormOwners(*form) : delphiStreamOwners(all), found);
   if (found.empty()) return found;
-  const Owners owners = readOwners(text.empty() ? all : ByteSpan(text), path);
+  const Owners owners = form ? Owners(textFormOwners(*form)) : readOwners(all, path);
   for (FoundPicture& p : found) p.owner = owners.of(p.position, p.length);
   return found;
 }

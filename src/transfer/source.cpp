@@ -6,7 +6,6 @@
 
 #include <cstring>
 
-#include "formats/delphi_text_form.hpp"
 #include "platform/codepage.hpp"
 #include "platform/file_io.hpp"
 #include "platform/memory.hpp"
@@ -91,17 +90,20 @@ bool readOpenedSource(FileDescriptor& fd, std::int32_t fileSize, Source& source)
   return true;
 }
 
-TextFormLoad useTextFormView(Source& source, std::vector<unsigned char>& text, std::size_t& badLine) {
+TextFormLoad useTextFormView(Source& source, std::optional<TextForm>& form, std::size_t& badLine) {
   const ByteSpan bytes(source.SourceBytes.data(), static_cast<std::size_t>(source.SourceSize));
   if (!looksLikeTextForm(bytes)) return TextFormLoad::NotText;
-  const auto form = readTextForm(bytes, &badLine);
+  form = readTextForm(bytes, &badLine);
   if (!form) return TextFormLoad::Unreadable;
   ByteBuffer view(form->view.size());
-  if (view.size() != form->view.size()) return TextFormLoad::Unreadable;
+  if (view.size() != form->view.size()) {
+    form.reset();
+    return TextFormLoad::Unreadable;
+  }
   if (!form->view.empty()) std::memcpy(view.data(), form->view.data(), form->view.size());
-  text.assign(bytes.begin(), bytes.end());
   source.SourceBytes = std::move(view);
   source.SourceSize = static_cast<std::int32_t>(form->view.size());
+  form->view = {};
   return TextFormLoad::Text;
 }
 

@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <optional>
 #include <vector>
+
+#include "formats/delphi_text_form.hpp"
 
 #include "platform/file_io.hpp"
 #include "base/ascii.hpp"
@@ -53,9 +56,10 @@ struct Source {
 [[nodiscard]] bool readOpenedSource(FileDescriptor& fd, std::int32_t size, Source& source);
 
 // A form saved as text is read as its binary view (formats/delphi_text_form.hpp). Where the
-// loaded source is a text form, its bytes become the view and text receives the file's own
-// bytes; NotText leaves source as it was; Unreadable (the line in badLine) too.
+// loaded source is a text form, its bytes become the view and form receives the form's values
+// (its view moved into the source); NotText leaves source as it was; Unreadable (the line in
+// badLine) too.
 enum class TextFormLoad { NotText, Text, Unreadable };
-[[nodiscard]] TextFormLoad useTextFormView(Source& source, std::vector<unsigned char>& text, std::size_t& badLine);
+[[nodiscard]] TextFormLoad useTextFormView(Source& source, std::optional<TextForm>& form, std::size_t& badLine);
 
 }  // namespace falcet
