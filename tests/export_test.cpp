@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <random>
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -311,14 +312,14 @@ TEST(ExportInPieces, GivesTheSameExportAsTheWholeFile) {
     const SourceKindValue delphiKind = pick(0, 1) ? SourceKindValue::DelphiDfm : SourceKindValue::VbBin;
 
     testing::TempDir dir;
-    auto exportWith = [&](const std::string& name, std::size_t pieceSize) {
+    auto exportWith = [&](const std::string& name, const ExportReading& reading) {
       Session session;
       session.pictureKinds = kinds;
       session.SourceKind = delphiKind;
       std::string path = dir.file(name);
       testing::writeFile(path, bytes);
       testing::RecordingSink sink;
-      EXPECT_TRUE(ExportPictures(session, path, sink, ExportReading{pieceSize}));
+      EXPECT_TRUE(ExportPictures(session, path, sink, reading));
       std::string log = testing::readFile(path + ".pic.log");
       std::string files;
       for (std::size_t at = 0; (at = log.find(path, at)) != std::string::npos; at += path.size()) {
@@ -328,10 +329,17 @@ TEST(ExportInPieces, GivesTheSameExportAsTheWholeFile) {
       for (std::size_t at = 0; (at = log.find(name)) != std::string::npos;) log.replace(at, name.size(), "SRC");
       return log + "#" + files;
     };
-    const std::string whole = exportWith("whole", 0);
-    for (std::size_t pieceSize : {1, 3, 17, 64})
-      ASSERT_EQ(exportWith("piece" + std::to_string(pieceSize), pieceSize), whole)
-          << "round " << round << ", pieces of " << pieceSize;
+    const std::string whole = exportWith("whole", ExportReading{});
+    // Pieces read by one thread or several; every few rounds, pieces that keep no match (the walk
+    // then scans them itself); every few rounds again, the same export once more, where each file
+    // already holds its picture.
+    int k = 0;
+    for (std::size_t pieceSize : {1, 3, 17, 64}) {
+      const ExportReading reading{pieceSize, (round + k) % 3, round % 4 == 1 ? std::size_t{1} : 0};
+      const std::string name = "piece" + std::to_string(k++);
+      ASSERT_EQ(exportWith(name, reading), whole) << "round " << round << ", pieces of " << pieceSize;
+      if (round % 5 == 0) ASSERT_EQ(exportWith(name, reading), whole) << "round " << round << " again";
+    }
   }
 }
 
@@ -340,6 +348,89 @@ TEST(ExportInPieces, GivesTheSameExportAsTheWholeFile) {
 
 namespace falcet {
 namespace {
+
+// The whole outcome of one export of bytes as a source called name beside others in dir: whether
+// it succeeded, the log, every picture file named in it and every message, with the name taken
+// out. prepare(path) runs after the source is written.
+std::string exportOutcome(const testing::TempDir& dir, const std::string& name, const std::string& bytes,
+                          const ExportReading& reading, const std::function<void(const std::string&)>& prepare) {
+  Session session;
+  session.pictureKinds = {picKind()};
+  std::string path = dir.file(name);
+  writeFile(path, bytes);
+  prepare(path);
+  testing::RecordingSink sink;
+  std::string out = ExportPictures(session, path, sink, reading) ? "ok\n" : "failed\n";
+  const std::string log = readFile(path + ".pic.log");
+  out += log;
+  for (const std::string_view line : splitLines(log)) {
+    const std::size_t at = line.rfind(':');
+    if (at != std::string_view::npos) out += readFile(dir.file(std::string(line.substr(at + 1)))) + "|";
+  }
+  for (const auto& m : sink.messages) out += "#" + m.text;
+  for (std::size_t at; (at = out.find(name)) != std::string::npos;) out.replace(at, name.size(), "SRC");
+  return out;
+}
+
+// Many small pictures, the tenth of which holds two more inside it: those are only found when the
+// tenth is not taken.
+std::string manyPictures() {
+  std::string bytes;
+  for (int i = 0; i < 120; ++i) {
+    bytes += "..";
+    if (i == 10) {
+      const std::string inside = "<" + std::string("PIC") + u32le(3) + "abc" + "PIC" + u32le(4) + "defg" + ">";
+      bytes += "PIC" + u32le(static_cast<std::uint32_t>(inside.size())) + inside;
+    }
+    else bytes += "PIC" + u32le(5) + "p" + std::to_string(1000 + i).substr(0, 4);
+  }
+  return bytes;
+}
+
+// A large source is read in pieces by several threads, and the walk takes each picture before its
+// file is written; where one cannot be written, the export must still come out as the plain walk
+// has it (the pictures inside the one refused found and numbered, nothing else written).
+TEST(ExportInPieces, APictureThatCannotBeWrittenIsTakenBack) {
+  testing::TempDir dir;
+  const std::string bytes = manyPictures();
+  auto blocked = [](const std::string& path) { std::filesystem::create_directory(path + ".011.dat"); };
+  const std::string whole = exportOutcome(dir, "whole.bin", bytes, {}, blocked);
+  ASSERT_NE(whole.find("abc|defg|"), std::string::npos) << whole;  // the two inside, found
+  ASSERT_EQ(whole.rfind("failed\n", 0), 0u);
+  int n = 0;
+  for (std::size_t pieceSize : {5, 16, 64, 300})
+    for (int helpers : {0, 1, 2}) {
+      const std::string name = "p" + std::to_string(n++) + ".bin";
+      const ExportReading reading{pieceSize, helpers, 0};
+      EXPECT_EQ(exportOutcome(dir, name, bytes, reading, blocked), whole) << pieceSize << " " << helpers;
+      // Again, with every other file already in place.
+      EXPECT_EQ(exportOutcome(dir, name, bytes, reading, [](const std::string&) {}), whole) << pieceSize;
+    }
+}
+
+#ifndef _WIN32  // hard links
+// A picture file that is a second name of another one changes when that one is written: what was
+// found in it before may no longer be there, and the export must come out as the plain walk has it.
+TEST(ExportInPieces, AFileChangedThroughAnotherNameIsLookedAtAgain) {
+  testing::TempDir dir;
+  const std::string bytes = manyPictures();
+  auto linked = [](const std::string& path) {
+    // 050 becomes a second name of 051: it holds 051's picture, and writing 050 changes 051.
+    std::filesystem::remove(path + ".050.dat");
+    std::filesystem::create_hard_link(path + ".051.dat", path + ".050.dat");
+  };
+  (void)exportOutcome(dir, "whole.bin", bytes, {}, [](const std::string&) {});
+  const std::string whole = exportOutcome(dir, "whole.bin", bytes, {}, linked);
+  int n = 0;
+  for (std::size_t pieceSize : {16, 64})
+    for (int helpers : {0, 1, 2}) {
+      const std::string name = "p" + std::to_string(n++) + ".bin";
+      const ExportReading reading{pieceSize, helpers, 0};
+      (void)exportOutcome(dir, name, bytes, reading, [](const std::string&) {});
+      EXPECT_EQ(exportOutcome(dir, name, bytes, reading, linked), whole) << pieceSize << " " << helpers;
+    }
+}
+#endif
 
 #ifndef _WIN32  // POSIX file kinds, owners and processes
 // Export never writes through a link at a picture or log name, nor over the source itself: such

@@ -101,6 +101,13 @@ enum class WriteResult { Written, Refused, Failed, Unchanged, Kept };
 [[nodiscard]] WriteResult writeWholeFileUnlessSame(const std::filesystem::path& path, std::string_view data,
                                                    const FileIdentity* avoid, bool keepOther);
 
+// Whether the file at path holds exactly data, opened as writeWholeFileUnlessSame opens it (for
+// reading and writing, no link followed) but never created or changed. False on any doubt, the
+// file missing included; errno is then not meaningful. Three system calls where the file holds
+// it: open, one read at offset 0 (a file that can be read at an offset returns fewer bytes than
+// asked only at its end), close. Safe to call on several threads at once.
+[[nodiscard]] bool fileHoldsExactly(const std::filesystem::path& path, std::string_view data);
+
 // Puts a file's position back to its start (reads at an offset may move it on some systems).
 [[nodiscard]] bool rewindFile(const FileDescriptor& file);
 

@@ -149,6 +149,14 @@ OverwriteOpen openForOverwrite(const std::filesystem::path& path, const FileIden
   return {std::move(fd), static_cast<std::int64_t>(st.st_size), readable};
 }
 
+bool fileHoldsExactly(const std::filesystem::path& path, std::string_view data) {
+  const FileDescriptor fd(::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd.valid()) return false;
+  std::string old(data.size() + 1, '\0');
+  const ssize_t n = ::pread(fd.get(), old.data(), old.size(), 0);  // a pipe or a terminal: ESPIPE
+  return n == static_cast<ssize_t>(data.size()) && std::string_view(old.data(), data.size()) == data;
+}
+
 bool rewindFile(const FileDescriptor& file) { return ::lseek(file.get(), 0, SEEK_SET) == 0; }
 
 

@@ -229,6 +229,21 @@ OverwriteOpen openForOverwrite(const std::filesystem::path& path, const FileIden
   return {std::move(fd), *size, readable};
 }
 
+bool fileHoldsExactly(const std::filesystem::path& path, std::string_view data) {
+  const DWORD attributes = attributesOf(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || isDirectory(attributes) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return false;
+  const FileDescriptor fd = diskFile(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                                   nullptr));
+  if (!fd.valid() || data.size() >= (1u << 30)) return false;
+  std::string old(data.size() + 1, '\0');
+  OVERLAPPED at{};  // offset 0
+  DWORD n = 0;
+  if (!::ReadFile(handle(fd), old.data(), static_cast<DWORD>(old.size()), &n, &at)) return false;
+  return n == data.size() && std::string_view(old.data(), data.size()) == data;
+}
+
 bool rewindFile(const FileDescriptor& file) {
   LARGE_INTEGER start{};
   return ::SetFilePointerEx(handle(file), start, nullptr, FILE_BEGIN) || fail();

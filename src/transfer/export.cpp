@@ -2,6 +2,9 @@
 
 #include <cerrno>
 #include <algorithm>
+#include <atomic>
+#include <deque>
+#include <memory>
 #include <cstdio>
 #include <vector>
 
@@ -9,9 +12,11 @@
 #include "formats/picture_facts.hpp"
 #include "platform/codepage.hpp"
 #include "platform/file_io.hpp"
+#include "platform/threads.hpp"
 #include "texts/texts.hpp"
 #include "transfer/log_line.hpp"
 #include "transfer/owners.hpp"
+#include "transfer/piece_scan.hpp"
 #include "transfer/picture_walk.hpp"
 
 namespace falcet {
@@ -24,6 +29,10 @@ std::string pictureFileName(const std::string& sourcePath, std::int32_t number,
 }
 
 namespace {
+
+// Sources from this size on are read in pieces for export.
+constexpr std::int64_t kPieceThreshold = 4 << 20;
+constexpr std::size_t kPieceSize = 256 << 10;
 
 // One export under way: the picture counter, the log lines and the report.
 class ExportRun {
@@ -44,29 +53,58 @@ class ExportRun {
   // gives the picture's bytes, which lie inside the source, or nullptr when they cannot be read.
   template <typename Fetch>
   std::int32_t ExportAt(const ScanMatch& m, Fetch&& fetch) {
+    return StepWith(m, fetch, [&](const ScanMatch& match, std::int32_t number, const unsigned char* picture) {
+      return Write(match, number, picture);
+    });
+  }
+
+  // The same with take(match, number, picture) deciding whether the picture is taken.
+  template <typename Fetch, typename Take>
+  std::int32_t StepWith(const ScanMatch& m, Fetch&& fetch, Take&& take) {
     const std::int32_t skip = m_walk.step(
-        m, [&](const ScanMatch& match) { return fetch(match.start, match.length); },
-        [&](const ScanMatch& match, std::int32_t number, const unsigned char* picture) {
-          m_session.PictureCounter = number;
-          return Write(match, picture);
-        });
+        m, [&](const ScanMatch& match) { return fetch(match.start, match.length); }, take);
     m_session.PictureCounter = m_walk.number();
     return skip;
   }
 
+  // The walk goes on after match number `number` as if that match had not been taken.
+  void ResumeAfter(std::int32_t number) { m_walk.resumeAfter(number); }
+
+  // The picture file of one match.
+  struct Target {
+    std::string file;
+    std::filesystem::path native;
+  };
+  Target TargetOf(const ScanMatch& m, std::int32_t number, const unsigned char* picture) const {
+    const PictureKind& kind = m_session.pictureKinds[m.kind];
+    const std::string ext =
+        kind.FileExt == "*" ? sniffPictureExtension(picture, static_cast<std::size_t>(m.length)) : kind.FileExt;
+    Target t{pictureFileName(m_sourcePath, number, ext), {}};
+    t.native = nativePath(t.file);
+    return t;
+  }
+
   // Writes the picture of one match (nullptr: it could not be read); false when nothing was
   // exported.
-  bool Write(const ScanMatch& m, const unsigned char* picture) {
+  bool Write(const ScanMatch& m, std::int32_t number, const unsigned char* picture) {
     if (!picture) return false;
+    return Write(m, number, picture, TargetOf(m, number, picture), false);
+  }
+
+  // The same where the file is known to hold the picture already (held) or not known to.
+  bool Write(const ScanMatch& m, std::int32_t number, const unsigned char* picture, const Target& target, bool held) {
+    m_session.PictureCounter = number;
     const PictureKind& kind = m_session.pictureKinds[m.kind];
+    const std::string& file = target.file;
+    const auto& native = target.native;
     const auto length = static_cast<std::size_t>(m.length);
-    std::string ext = kind.FileExt == "*" ? sniffPictureExtension(picture, length) : kind.FileExt;
-    std::string file = pictureFileName(m_sourcePath, m_session.PictureCounter, ext);
-    const auto native = nativePath(file);
     const std::string_view bytes(reinterpret_cast<const char*>(picture), length);
     // A file that already holds the picture is left alone; one that holds other bytes (edited
     // since the last export) is kept, to be overwritten or not at the end.
-    const WriteResult written = writeWholeFileUnlessSame(native, bytes, m_source ? &*m_source : nullptr, m_keepEdited);
+    const WriteResult written =
+        held ? WriteResult::Unchanged
+             : writeWholeFileUnlessSame(native, bytes, m_source ? &*m_source : nullptr, m_keepEdited);
+    if (written == WriteResult::Written || written == WriteResult::Failed) ++m_filesWritten;
     if (written == WriteResult::Kept) m_edited.push_back({file, m.start, m.length});
     if (written != WriteResult::Written && written != WriteResult::Unchanged && written != WriteResult::Kept) {
       // Nothing half-written stays (a refused name, such as a link, was not touched); the
@@ -80,11 +118,11 @@ class ExportRun {
     // The log names the picture by its file name alone: the pictures lie beside the log, which
     // finds them from its own folder wherever the folder is moved or copied.
     m_log += formatLogLine({m.start, m.length, kind.Name, utf8Path(native.filename())}) + "\r\n";
-    Push(m_report, {ListValue("  " + file)});
+    m_fileLines.emplace_back("  " + file);
     if (!m_rowsWanted) return true;
     const PictureFacts facts = readPictureFacts(ByteSpan(picture, length));
     ResultRow row;
-    row.number = m_session.PictureCounter;
+    row.number = number;
     row.file = file;
     row.path = file;
     row.format = facts.format;
@@ -96,12 +134,18 @@ class ExportRun {
     return true;
   }
 
-  ListValue& report() { return m_report; }
-  const ListValue& report() const { return m_report; }
+  ListValue& report() {
+    // The files' lines go in at once: the report is a list that is looked through on each push.
+    if (!m_fileLines.empty()) Push(m_report, m_fileLines);
+    m_fileLines.clear();
+    return m_report;
+  }
   const std::string& logText() const { return m_log; }  // UTF-8
   const std::vector<std::string>& unwritten() const { return m_unwritten; }
   const std::vector<Edited>& edited() const { return m_edited; }
   int firstError() const { return m_firstError; }
+  // Picture files written (or partly written) so far.
+  std::uint64_t filesWritten() const { return m_filesWritten; }
   const std::vector<ResultRow>& rows() const { return m_rows; }
 
   // Names each exported picture's owner (ownersOf(): who owns what, where the source says it).
@@ -122,51 +166,182 @@ class ExportRun {
   std::vector<Edited> m_edited;
   std::string m_log;
   ListValue m_report;
+  ListItems m_fileLines;  // not yet in the report
   std::vector<std::string> m_unwritten;
   int m_firstError = 0;
+  std::uint64_t m_filesWritten = 0;
   std::vector<ResultRow> m_rows;
   std::vector<std::int32_t> m_positions;  // of each row's picture in the source
 };
 
-// The scan of a large source read in pieces into one reused buffer, with the same result as
-// the scan of the whole file in memory: each piece holds its candidate positions and every byte
-// the kinds may read for them; a picture that reaches outside the piece is read on its own.
-// False when the file could not be read through (it then changed or failed under us).
-bool scanInPieces(const FileDescriptor& fd, std::int32_t size, const PictureKinds& kinds, bool delphi,
-                  const MarkerFilter& filter, std::size_t pieceSize, ExportRun& run, ProgressMeter& meter) {
-  const ReadReach reach = readReach(kinds, delphi);
-  const std::int64_t last = static_cast<std::int64_t>(size) - 2;
-  const std::int64_t fastEnd = filterEnd(filter, size);
-  std::vector<unsigned char> piece(pieceSize + static_cast<std::size_t>(reach.before + reach.after) + 2);
-  std::vector<unsigned char> picture;
-  bool readOk = true;
-  std::int64_t pos = 0;
-  while (pos <= last && readOk) {
-    const std::int64_t candidatesEnd = std::min<std::int64_t>(last + 1, pos + static_cast<std::int64_t>(pieceSize));
-    const std::int64_t windowStart = std::max<std::int64_t>(0, pos - reach.before);
-    const std::int64_t windowEnd = std::min<std::int64_t>(size, candidatesEnd + reach.after + 1);
-    const unsigned char* window = piece.data();
-    if (!readAllAt(fd, windowStart, piece.data(), static_cast<std::size_t>(windowEnd - windowStart))) return false;
-    auto fetch = [&](std::int32_t start, std::int32_t length) -> const unsigned char* {
-      if (start >= windowStart && static_cast<std::int64_t>(start) + length <= windowEnd)
-        return window + (start - windowStart);
-      picture.resize(static_cast<std::size_t>(length));
-      if (!readAllAt(fd, start, picture.data(), picture.size())) {
-        readOk = false;
-        return nullptr;
-      }
-      return picture.data();
-    };
-    pos = scanRange(window, windowStart, size, kinds, delphi, filter, fastEnd, pos, candidatesEnd,
-                    [&](const ScanMatch& m) { return run.ExportAt(m, fetch); });
-    meter.at(pos);
-  }
-  return readOk;
-}
+// A picture the walk of a large source took on trust, before its file was written: the check
+// whether the file already holds it runs meanwhile on a helper thread (on a re-export that is
+// the whole of the work for most pictures), and the picture is written, or found in place, in
+// walk order later.
+struct PlannedPicture final : SideJob {
+  ScanMatch match;
+  std::int32_t number = 0;
+  std::int64_t piece = 0;                // the piece read when it was walked
+  const unsigned char* bytes = nullptr;  // in that piece's window; nullptr: read again
+  ExportRun::Target target;
+  std::uint64_t writtenBefore = 0;  // picture files written when it was walked
+  std::atomic<bool> checked{false};
+  bool held = false;  // the file holds the picture
 
-// Sources from this size on are read in pieces for export.
-constexpr std::int64_t kPieceThreshold = 4 << 20;
-constexpr std::size_t kPieceSize = 256 << 10;
+  void run() override {
+    try {
+      held = fileHoldsExactly(target.native, std::string_view(reinterpret_cast<const char*>(bytes),
+                                                               static_cast<std::size_t>(match.length)));
+    } catch (...) {
+      held = false;  // the write finds out for itself
+    }
+    checked.store(true, std::memory_order_release);
+  }
+};
+
+// The walk goes this many pieces ahead of the pictures it writes, which gives the checks time.
+constexpr std::int64_t kWriteLag = 2;
+
+// The export of a large source read in pieces (see piece_scan.hpp), with the same result as the
+// export of the whole file in memory. Each piece holds its candidate positions and every byte the
+// kinds may read for them; a picture that reaches outside its piece is read on its own.
+//
+// The walk takes each picture on trust and hands the check of its file to a helper; pictures are
+// then written in walk order, kWriteLag pieces behind. A check is only believed when no picture
+// file was written since the picture was walked (a file may be a link to another) and the picture
+// is not the size of the source (the file could be the source itself). Where a picture cannot be
+// written, the walk takes it back, as the plain walk would not have taken it: everything walked
+// after it is dropped (nothing of that was written) and walked again from one byte after its
+// marker, with each picture written as it is found from then on.
+class PieceExport {
+ public:
+  PieceExport(const FileDescriptor& fd, std::int32_t size, const PictureKinds& kinds, bool delphi,
+              const MarkerFilter& filter, const ExportReading& reading, ExportRun& run)
+      : m_fd(fd), m_size(size), m_run(run), m_reader(fd, size, kinds, delphi, filter, optionsFor(reading)) {}
+
+  ~PieceExport() { dropFrom(0); }
+
+  // False when the file could not be read through (it then changed or failed under us).
+  bool run(ProgressMeter& meter) {
+    for (std::int64_t i = 0; i < m_reader.count() && m_readOk; ++i) {
+      walk(i);
+      if (m_readOk) writeThrough(i - kWriteLag, i);
+      meter.at(m_resume);
+    }
+    if (m_readOk) writeThrough(m_reader.count() - 1, m_reader.count() - 1);
+    return m_readOk;
+  }
+
+ private:
+  static PieceScanOptions optionsFor(const ExportReading& reading) {
+    PieceScanOptions options;
+    options.pieceSize = reading.pieceSize ? reading.pieceSize : kPieceSize;
+    options.helpers = reading.helpers;
+    options.matchLimit = reading.matchLimit;
+    options.held = static_cast<std::size_t>(kWriteLag) + 1;
+    return options;
+  }
+
+  // Walks piece i from where the walk stands.
+  void walk(std::int64_t i) {
+    const ReadPiece* piece = m_reader.await(i);
+    if (!piece) {
+      m_readOk = false;
+      return;
+    }
+    auto fetch = [&](std::int32_t start, std::int32_t length) -> const unsigned char* {
+      if (start >= piece->windowStart && static_cast<std::int64_t>(start) + length <= piece->windowEnd)
+        return piece->window + (start - piece->windowStart);
+      return readPicture(start, length);
+    };
+    std::vector<SideJob*> checks;
+    m_resume = m_reader.walk(*piece, m_resume, [&](const ScanMatch& m) {
+      if (!m_readOk) return std::int32_t{0};
+      if (!m_onTrust) return m_run.ExportAt(m, fetch);
+      return m_run.StepWith(m, fetch, [&](const ScanMatch& match, std::int32_t number, const unsigned char* picture) {
+        auto p = std::make_unique<PlannedPicture>();
+        p->match = match;
+        p->number = number;
+        p->piece = i;
+        p->target = m_run.TargetOf(match, number, picture);
+        p->writtenBefore = m_run.filesWritten();
+        if (picture != m_picture.data()) {  // in the window: checked meanwhile
+          p->bytes = picture;
+          checks.push_back(p.get());
+        }
+        m_planned.push_back(std::move(p));
+        return true;
+      });
+    });
+    m_reader.post(checks);
+  }
+
+  // Writes the pictures walked in pieces up to last, then lets those pieces go; current is the
+  // last piece walked.
+  void writeThrough(std::int64_t last, std::int64_t current) {
+    if (last < 0) return;
+    while (m_readOk && !m_planned.empty() && m_planned.front()->piece <= last) {
+      PlannedPicture& p = *m_planned.front();
+      const bool checked = p.bytes && !m_reader.withdraw(&p) && waitChecked(p);
+      const unsigned char* picture = p.bytes ? p.bytes : readPicture(p.match.start, p.match.length);
+      if (!picture) break;
+      const bool held = checked && p.held && p.writtenBefore == m_run.filesWritten() && p.match.length != m_size;
+      if (!m_run.Write(p.match, p.number, picture, p.target, held)) {
+        takeBack(current);
+        continue;
+      }
+      m_planned.pop_front();
+    }
+    m_reader.releaseThrough(std::min(last, m_planned.empty() ? last : m_planned.front()->piece - 1));
+  }
+
+  // The picture in front could not be written: everything walked after it is dropped, and the
+  // walk goes on from one byte after its marker, up to piece current again, writing as it goes.
+  void takeBack(std::int64_t current) {
+    const PlannedPicture& failed = *m_planned.front();
+    const std::int64_t from = failed.piece;
+    m_run.ResumeAfter(failed.number);
+    m_resume = static_cast<std::int64_t>(failed.match.markerPos) + 1;
+    dropFrom(0);
+    m_onTrust = false;
+    for (std::int64_t k = from; k <= current && m_readOk; ++k) walk(k);
+  }
+
+  // Drops the planned pictures from index first on, waiting for checks under way.
+  void dropFrom(std::size_t first) {
+    for (std::size_t k = first; k < m_planned.size(); ++k)
+      if (m_planned[k]->bytes && !m_reader.withdraw(m_planned[k].get())) waitChecked(*m_planned[k]);
+    m_planned.erase(m_planned.begin() + static_cast<std::ptrdiff_t>(first), m_planned.end());
+  }
+
+  // Waits for a check that a helper took on; true once it is done.
+  static bool waitChecked(const PlannedPicture& p) {
+    while (!p.checked.load(std::memory_order_acquire)) yieldThread();
+    return true;
+  }
+
+  // A picture that reaches outside its piece, read on its own (nullptr when it cannot be read).
+  const unsigned char* readPicture(std::int32_t start, std::int32_t length) {
+    m_picture.resize(static_cast<std::size_t>(length));
+    if (!readAllAt(m_fd, start, m_picture.data(), m_picture.size())) {
+      m_readOk = false;
+      return nullptr;
+    }
+    return m_picture.data();
+  }
+
+  const FileDescriptor& m_fd;
+  std::int32_t m_size;
+  ExportRun& m_run;
+  // Before the reader: its helpers are gone before the pictures they check.
+  std::deque<std::unique_ptr<PlannedPicture>> m_planned;
+  PieceReader m_reader;
+  std::vector<unsigned char> m_picture;
+  std::int64_t m_resume = 0;
+  bool m_onTrust = true;
+  bool m_readOk = true;
+};
+
 // Kinds that read further than this from a position are scanned with the file whole in memory.
 constexpr std::int64_t kPieceReachLimit = 1 << 20;
 
@@ -223,7 +398,6 @@ bool ExportPictures(Session& session, std::string& path, ResultSink& sink, Expor
   // failed export keeps the previous log.
   const ReadReach reach = readReach(session.pictureKinds, delphi);
   const bool boundedReach = reach.before <= kPieceReachLimit && reach.after <= kPieceReachLimit;
-  const std::size_t pieceSize = reading.pieceSize ? reading.pieceSize : kPieceSize;
   FileDescriptor sourceFd;
   std::int32_t sourceSize = 0;
   session.source.SourceBytes.reset();
@@ -266,8 +440,8 @@ bool ExportPictures(Session& session, std::string& path, ResultSink& sink, Expor
   const MarkerFilter filter(session.pictureKinds);
   std::optional<ProgressMeter> meter(std::in_place, sink, std::int64_t{session.source.SourceSize});
   if (inPieces) {
-    const bool readThrough = scanInPieces(sourceFd, sourceSize, session.pictureKinds, delphi,
-                                          filter, pieceSize, run, *meter);
+    const bool readThrough =
+        PieceExport(sourceFd, sourceSize, session.pictureKinds, delphi, filter, reading, run).run(*meter);
     if (!readThrough || fileSize(sourceFd) != sourceSize) {
       // The source changed or failed while it was read: its log stays as it was.
       session.PictureCounter = 0;

@@ -27,9 +27,14 @@ bool ExportPictures(Session& session, std::string& path, ResultSink& sink);
 
 // How export reads its source. A large source is read in pieces of pieceSize bytes into one
 // buffer (the result is the same as with the whole file in memory); pieceSize 0 chooses the
-// default and keeps small sources whole. Tests set a small piece size to cross piece borders.
+// default and keeps small sources whole. Tests set a small piece size to cross piece borders,
+// the number of threads that read and scan pieces beside the caller's (-1: as the machine has
+// processors), and how many matches a piece records before the walk scans it itself (0: the
+// default).
 struct ExportReading {
   std::size_t pieceSize = 0;
+  int helpers = -1;
+  std::size_t matchLimit = 0;
 };
 bool ExportPictures(Session& session, std::string& path, ResultSink& sink, ExportReading reading);
 

@@ -45,6 +45,8 @@ class PictureWalk {
 
   // The number of the last match.
   [[nodiscard]] std::int32_t number() const { return m_number; }
+  // Goes on after match number `number` (taken back: what followed it is walked again).
+  void resumeAfter(std::int32_t number) { m_number = number; }
 
  private:
   const PictureKinds& m_kinds;
