@@ -70,17 +70,23 @@ class ExportRun {
   // The walk goes on after match number `number` as if that match had not been taken.
   void ResumeAfter(std::int32_t number) { m_walk.resumeAfter(number); }
 
-  // The picture file of one match.
+  // The picture file of one match: its name as shown, as the system takes it, and as the log
+  // names it.
   struct Target {
     std::string file;
     std::filesystem::path native;
+    std::string logName;
   };
-  Target TargetOf(const ScanMatch& m, std::int32_t number, const unsigned char* picture) const {
+  std::string FileOf(const ScanMatch& m, std::int32_t number, const unsigned char* picture) const {
     const PictureKind& kind = m_session.pictureKinds[m.kind];
     const std::string ext =
         kind.FileExt == "*" ? sniffPictureExtension(picture, static_cast<std::size_t>(m.length)) : kind.FileExt;
-    Target t{pictureFileName(m_sourcePath, number, ext), {}};
+    return pictureFileName(m_sourcePath, number, ext);
+  }
+  static Target TargetOf(std::string file) {
+    Target t{std::move(file), {}, {}};
     t.native = nativePath(t.file);
+    t.logName = utf8Path(t.native.filename());
     return t;
   }
 
@@ -88,7 +94,7 @@ class ExportRun {
   // exported.
   bool Write(const ScanMatch& m, std::int32_t number, const unsigned char* picture) {
     if (!picture) return false;
-    return Write(m, number, picture, TargetOf(m, number, picture), false);
+    return Write(m, number, picture, TargetOf(FileOf(m, number, picture)), false);
   }
 
   // The same where the file is known to hold the picture already (held) or not known to.
@@ -117,7 +123,7 @@ class ExportRun {
     }
     // The log names the picture by its file name alone: the pictures lie beside the log, which
     // finds them from its own folder wherever the folder is moved or copied.
-    m_log += formatLogLine({m.start, m.length, kind.Name, utf8Path(native.filename())}) + "\r\n";
+    m_log += formatLogLine({m.start, m.length, kind.Name, target.logName}) + "\r\n";
     m_fileLines.emplace_back("  " + file);
     if (!m_rowsWanted) return true;
     const PictureFacts facts = readPictureFacts(ByteSpan(picture, length));
@@ -183,17 +189,21 @@ struct PlannedPicture final : SideJob {
   std::int32_t number = 0;
   std::int64_t piece = 0;                // the piece read when it was walked
   const unsigned char* bytes = nullptr;  // in that piece's window; nullptr: read again
-  ExportRun::Target target;
+  std::string file;
+  ExportRun::Target target;  // once checked (or at the write)
   std::uint64_t writtenBefore = 0;  // picture files written when it was walked
   std::atomic<bool> checked{false};
-  bool held = false;  // the file holds the picture
+  bool held = false;     // the file holds the picture
+  bool pending = false;  // its check was handed on and not yet taken back or waited for
 
   void run() override {
     try {
+      target = ExportRun::TargetOf(file);
       held = fileHoldsExactly(target.native, std::string_view(reinterpret_cast<const char*>(bytes),
                                                                static_cast<std::size_t>(match.length)));
     } catch (...) {
-      held = false;  // the write finds out for itself
+      target = {};
+      held = false;
     }
     checked.store(true, std::memory_order_release);
   }
@@ -263,10 +273,11 @@ class PieceExport {
         p->match = match;
         p->number = number;
         p->piece = i;
-        p->target = m_run.TargetOf(match, number, picture);
+        p->file = m_run.FileOf(match, number, picture);
         p->writtenBefore = m_run.filesWritten();
         if (picture != m_picture.data()) {  // in the window: checked meanwhile
           p->bytes = picture;
+          p->pending = true;
           checks.push_back(p.get());
         }
         m_planned.push_back(std::move(p));
@@ -282,10 +293,11 @@ class PieceExport {
     if (last < 0) return;
     while (m_readOk && !m_planned.empty() && m_planned.front()->piece <= last) {
       PlannedPicture& p = *m_planned.front();
-      const bool checked = p.bytes && !m_reader.withdraw(&p) && waitChecked(p);
+      const bool checked = settle(p);
       const unsigned char* picture = p.bytes ? p.bytes : readPicture(p.match.start, p.match.length);
       if (!picture) break;
       const bool held = checked && p.held && p.writtenBefore == m_run.filesWritten() && p.match.length != m_size;
+      if (!checked || p.target.file.empty()) p.target = ExportRun::TargetOf(p.file);
       if (!m_run.Write(p.match, p.number, picture, p.target, held)) {
         takeBack(current);
         continue;
@@ -309,13 +321,16 @@ class PieceExport {
 
   // Drops the planned pictures from index first on, waiting for checks under way.
   void dropFrom(std::size_t first) {
-    for (std::size_t k = first; k < m_planned.size(); ++k)
-      if (m_planned[k]->bytes && !m_reader.withdraw(m_planned[k].get())) waitChecked(*m_planned[k]);
+    for (std::size_t k = first; k < m_planned.size(); ++k) (void)settle(*m_planned[k]);
     m_planned.erase(m_planned.begin() + static_cast<std::ptrdiff_t>(first), m_planned.end());
   }
 
-  // Waits for a check that a helper took on; true once it is done.
-  static bool waitChecked(const PlannedPicture& p) {
+  // Ends a picture's check: takes it back if no helper has begun it, else waits for it. True when
+  // the check was made.
+  bool settle(PlannedPicture& p) {
+    if (!p.pending) return p.checked.load(std::memory_order_acquire);
+    p.pending = false;
+    if (m_reader.withdraw(&p)) return false;
     while (!p.checked.load(std::memory_order_acquire)) yieldThread();
     return true;
   }
