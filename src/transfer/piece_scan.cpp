@@ -23,12 +23,13 @@ struct Slot {
 // What the threads share, guarded by lock: the slots (piece i lives in slot i % slots.size()),
 // the pieces claimed and released, and the jobs handed on.
 struct PieceReader::Shared {
-  Shared(const FileDescriptor& fd, std::int32_t size, const PictureKinds& kinds, bool delphi,
-         const MarkerFilter& filter, const PieceScanOptions& options, std::size_t slotCount)
-      : fd(fd), size(size), kinds(kinds), delphi(delphi), filter(filter),
+  Shared(const FileDescriptor& source, std::int32_t sourceSize, const PictureKinds& kindTable, bool delphiBlockTest,
+         const MarkerFilter& markerFilter, const PieceScanOptions& options, std::size_t slotCount)
+      : fd(source), size(sourceSize), kinds(kindTable), delphi(delphiBlockTest), filter(markerFilter),
         pieceSize(static_cast<std::int64_t>(std::max<std::size_t>(options.pieceSize, 1))),
         matchLimit(options.matchLimit ? options.matchLimit : std::max<std::size_t>(options.pieceSize / 16, 1)),
-        reach(readReach(kinds, delphi)), last(static_cast<std::int64_t>(size) - 2), fastEnd(filterEnd(filter, size)),
+        reach(readReach(kindTable, delphiBlockTest)), last(static_cast<std::int64_t>(sourceSize) - 2),
+        fastEnd(filterEnd(markerFilter, sourceSize)),
         count(last < 0 ? 0 : (last + pieceSize) / pieceSize), slots(slotCount), buffers(slotCount) {}
 
   Slot& slotOf(std::int64_t i) { return slots[static_cast<std::size_t>(i) % slots.size()]; }
