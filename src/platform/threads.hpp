@@ -24,7 +24,6 @@ class WaitLock {
   WaitLock(const WaitLock&) = delete;
   WaitLock& operator=(const WaitLock&) = delete;
 
-  // Meant for short holds: lock() spins a while before it sleeps.
   void lock();
   void unlock();
   // With the lock held: lets it go until wakeAll() (or a spurious wake-up), then holds it again.

@@ -27,15 +27,7 @@ struct WaitLock::Impl {
 
 WaitLock::WaitLock() : m_impl(std::make_unique<Impl>()) {}
 WaitLock::~WaitLock() = default;
-void WaitLock::lock() {
-  // The lock is only ever held for a few instructions: trying again for a while is cheaper than
-  // sleeping, which costs both threads a system call (and on some virtual machines far more).
-  for (int k = 0; k < 1000; ++k) {
-    if (m_impl->mutex.try_lock()) return;
-    pauseBriefly();
-  }
-  m_impl->mutex.lock();
-}
+void WaitLock::lock() { m_impl->mutex.lock(); }
 void WaitLock::unlock() { m_impl->mutex.unlock(); }
 void WaitLock::wait() {
   std::unique_lock<std::mutex> held(m_impl->mutex, std::adopt_lock);

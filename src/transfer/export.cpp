@@ -229,7 +229,7 @@ class PieceExport {
               const MarkerFilter& filter, const ExportReading& reading, ExportRun& run)
       : m_fd(fd), m_size(size), m_run(run), m_reader(fd, size, kinds, delphi, filter, optionsFor(reading)) {}
 
-  ~PieceExport() { dropFrom(0); }
+  ~PieceExport() { dropAll(); }
 
   // False when the file could not be read through (it then changed or failed under us).
   bool run(ProgressMeter& meter) {
@@ -314,15 +314,15 @@ class PieceExport {
     const std::int64_t from = failed.piece;
     m_run.ResumeAfter(failed.number);
     m_resume = static_cast<std::int64_t>(failed.match.markerPos) + 1;
-    dropFrom(0);
+    dropAll();
     m_onTrust = false;
     for (std::int64_t k = from; k <= current && m_readOk; ++k) walk(k);
   }
 
-  // Drops the planned pictures from index first on, waiting for checks under way.
-  void dropFrom(std::size_t first) {
-    for (std::size_t k = first; k < m_planned.size(); ++k) (void)settle(*m_planned[k]);
-    m_planned.erase(m_planned.begin() + static_cast<std::ptrdiff_t>(first), m_planned.end());
+  // Drops every planned picture, waiting for checks under way.
+  void dropAll() {
+    for (const auto& p : m_planned) (void)settle(*p);
+    m_planned.clear();
   }
 
   // Ends a picture's check: takes it back if no helper has begun it, else waits for it. True when
