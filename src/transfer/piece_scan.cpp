@@ -5,11 +5,14 @@
 #include <new>
 
 #include "platform/threads.hpp"
+#include "transfer/source.hpp"
 
 namespace falcet {
 
 // How long a helper spins with nothing to do before it sleeps: some tens of microseconds.
 constexpr int kSpins = 2000;
+
+constexpr std::size_t kHugePage = 2u << 20;
 
 // One piece read and scanned, waiting for the walk.
 struct Slot {
@@ -30,7 +33,11 @@ struct PieceReader::Shared {
         matchLimit(options.matchLimit ? options.matchLimit : std::max<std::size_t>(options.pieceSize / 16, 1)),
         reach(readReach(kindTable, delphiBlockTest)), last(static_cast<std::int64_t>(sourceSize) - 2),
         fastEnd(filterEnd(markerFilter, sourceSize)),
-        count(last < 0 ? 0 : (last + pieceSize) / pieceSize), slots(slotCount), buffers(slotCount) {}
+        count(last < 0 ? 0 : (last + pieceSize) / pieceSize), slots(slotCount),
+        bufferSize(roundUp(static_cast<std::size_t>(pieceSize + reach.before + reach.after + 2), 64)),
+        buffers(count > 0 ? roundUp(slotCount * bufferSize, kHugePage) : 0) {}
+
+  static std::size_t roundUp(std::size_t n, std::size_t unit) { return (n + unit - 1) / unit * unit; }
 
   Slot& slotOf(std::int64_t i) { return slots[static_cast<std::size_t>(i) % slots.size()]; }
 
@@ -102,15 +109,14 @@ struct PieceReader::Shared {
     piece.end = std::min(last + 1, (i + 1) * pieceSize);
     piece.windowStart = std::max<std::int64_t>(0, piece.begin - reach.before);
     piece.windowEnd = std::min<std::int64_t>(size, piece.end + reach.after + 1);
-    std::vector<unsigned char>& bytes = buffers[slot.buffer];
-    if (bytes.empty()) bytes.resize(static_cast<std::size_t>(pieceSize + reach.before + reach.after + 2));
-    piece.window = bytes.data();
+    unsigned char* bytes = buffers.data() ? buffers.data() + slot.buffer * bufferSize : nullptr;
+    piece.window = bytes;
     piece.matches.clear();
     piece.crowded = false;
-    slot.readOk = readAllAt(fd, piece.windowStart, bytes.data(),
-                            static_cast<std::size_t>(piece.windowEnd - piece.windowStart));
+    slot.readOk = bytes && readAllAt(fd, piece.windowStart, bytes,
+                                     static_cast<std::size_t>(piece.windowEnd - piece.windowStart));
     if (!slot.readOk) return;
-    scanRange(bytes.data(), piece.windowStart, size, kinds, delphi, filter, fastEnd, piece.begin, piece.end,
+    scanRange(bytes, piece.windowStart, size, kinds, delphi, filter, fastEnd, piece.begin, piece.end,
               [&](const ScanMatch& m) {
                 if (piece.matches.size() < matchLimit) {
                   piece.matches.push_back(m);
@@ -134,7 +140,10 @@ struct PieceReader::Shared {
 
   WaitLock lock;
   std::vector<Slot> slots;
-  std::vector<std::vector<unsigned char>> buffers;       // one per slot, each used by one slot at a time
+  std::size_t bufferSize;
+  // One buffer per slot, each used by one slot at a time, in one block of whole huge pages: taking
+  // each of its pages from the system one at a time cost more than reading a piece into it.
+  ByteBuffer buffers;
   std::vector<std::vector<std::size_t>> freeBuffers;     // per thread, the last one freed at the back
   std::int64_t next = 0;          // the next piece to claim
   std::int64_t released = 0;      // pieces the walk is done with
