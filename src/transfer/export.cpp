@@ -124,7 +124,8 @@ class ExportRun {
     // The log names the picture by its file name alone: the pictures lie beside the log, which
     // finds them from its own folder wherever the folder is moved or copied.
     m_log += formatLogLine({m.start, m.length, kind.Name, target.logName}) + "\r\n";
-    m_fileLines.emplace_back("  " + file);
+    m_fileLines += "\r\n  ";
+    m_fileLines += file;
     if (!m_rowsWanted) return true;
     const PictureFacts facts = readPictureFacts(ByteSpan(picture, length));
     ResultRow row;
@@ -140,12 +141,10 @@ class ExportRun {
     return true;
   }
 
-  ListValue& report() {
-    // The files' lines go in at once: the report is a list that is looked through on each push.
-    if (!m_fileLines.empty()) Push(m_report, m_fileLines);
-    m_fileLines.clear();
-    return m_report;
-  }
+  // The report's lines before the pictures' files (and after them, when there are none).
+  ListValue& report() { return m_report; }
+  // The whole report: its lines, then a line for each picture's file.
+  std::string reportText() const { return Join("\r\n", {m_report}).text() + m_fileLines; }
   const std::string& logText() const { return m_log; }  // UTF-8
   const std::vector<std::string>& unwritten() const { return m_unwritten; }
   const std::vector<Edited>& edited() const { return m_edited; }
@@ -172,7 +171,7 @@ class ExportRun {
   std::vector<Edited> m_edited;
   std::string m_log;
   ListValue m_report;
-  ListItems m_fileLines;  // not yet in the report
+  std::string m_fileLines;  // each behind a line break (a list of thousands costs much more)
   std::vector<std::string> m_unwritten;
   int m_firstError = 0;
   std::uint64_t m_filesWritten = 0;
@@ -194,7 +193,8 @@ struct PlannedPicture final : SideJob {
   std::uint64_t writtenBefore = 0;  // picture files written when it was walked
   std::atomic<bool> checked{false};
   bool held = false;     // the file holds the picture
-  bool pending = false;  // its check was handed on and not yet taken back or waited for
+  bool pending = false;  // its check was handed on and not yet taken back or looked at
+  bool taken = false;    // a helper took its check on
 
   void run() override {
     try {
@@ -211,6 +211,13 @@ struct PlannedPicture final : SideJob {
 
 // The walk goes this many pieces ahead of the pictures it writes, which gives the checks time.
 constexpr std::int64_t kWriteLag = 2;
+
+// A picture whose check is under way when its turn to be written comes waits while the walk goes
+// on, by up to this many pieces.
+constexpr std::int64_t kCheckWait = 2;
+
+// Pauses the walk spins for a check under way before it gives the processor up between looks.
+constexpr int kCheckSpins = 4000;
 
 // The export of a large source read in pieces (see piece_scan.hpp), with the same result as the
 // export of the whole file in memory. Each piece holds its candidate positions and every byte the
@@ -248,7 +255,7 @@ class PieceExport {
     options.pieceSize = reading.pieceSize ? reading.pieceSize : kPieceSize;
     options.helpers = reading.helpers;
     options.matchLimit = reading.matchLimit;
-    options.held = static_cast<std::size_t>(kWriteLag) + 1;
+    options.held = static_cast<std::size_t>(kWriteLag + kCheckWait) + 1;
     return options;
   }
 
@@ -293,7 +300,9 @@ class PieceExport {
     if (last < 0) return;
     while (m_readOk && !m_planned.empty() && m_planned.front()->piece <= last) {
       PlannedPicture& p = *m_planned.front();
-      const bool checked = settle(p);
+      const Check check = settle(p, p.piece + kCheckWait <= last || last == current);
+      if (check == Check::UnderWay) break;  // the walk goes on meanwhile
+      const bool checked = check == Check::Made;
       const unsigned char* picture = p.bytes ? p.bytes : readPicture(p.match.start, p.match.length);
       if (!picture) break;
       const bool held = checked && p.held && p.writtenBefore == m_run.filesWritten() && p.match.length != m_size;
@@ -321,18 +330,28 @@ class PieceExport {
 
   // Drops every planned picture, waiting for checks under way.
   void dropAll() {
-    for (const auto& p : m_planned) (void)settle(*p);
+    for (const auto& p : m_planned) (void)settle(*p, true);
     m_planned.clear();
   }
 
-  // Ends a picture's check: takes it back if no helper has begun it, else waits for it. True when
-  // the check was made.
-  bool settle(PlannedPicture& p) {
-    if (!p.pending) return p.checked.load(std::memory_order_acquire);
-    p.pending = false;
-    if (m_reader.withdraw(&p)) return false;
-    while (!p.checked.load(std::memory_order_acquire)) yieldThread();
-    return true;
+  enum class Check { Made, NotMade, UnderWay };
+
+  // Ends a picture's check: takes it back if no helper has begun it, else waits for it (or, unless
+  // wait, tells that it is still under way).
+  Check settle(PlannedPicture& p, bool wait) {
+    if (p.pending) {
+      p.pending = false;
+      if (m_reader.withdraw(&p)) return Check::NotMade;
+      p.taken = true;
+    }
+    if (!p.taken) return Check::NotMade;
+    // A check takes some microseconds: the processor is given up only when it takes much longer.
+    for (int k = 0; !p.checked.load(std::memory_order_acquire); ++k) {
+      if (!wait) return Check::UnderWay;
+      if (k < kCheckSpins) pauseBriefly();
+      else yieldThread();
+    }
+    return Check::Made;
   }
 
   // A picture that reaches outside its piece, read on its own (nullptr when it cannot be read).
@@ -379,7 +398,7 @@ bool finishExport(ExportRun& run, OverwriteOpen& log, const std::string& logPath
     return false;
   }
   sink.showResult({ResultReport::Operation::Export,
-                   Join("\r\n", {run.report()}).text() + "\r\n" + std::string(texts::kExportDone), run.rows()});
+                   run.reportText() + "\r\n" + std::string(texts::kExportDone), run.rows()});
   if (run.unwritten().empty()) return true;
   std::string message(texts::kPictureWriteError);
   for (const auto& file : run.unwritten()) message += "\r\n  " + file;

@@ -1,5 +1,7 @@
 #include "transfer/log_line.hpp"
 
+#include <algorithm>
+
 #include "platform/codepage.hpp"
 #include "util/number.hpp"
 
@@ -33,6 +35,9 @@ constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 }  // namespace
 
 std::string encodeLogText(std::string_view utf8) {
+  // ASCII reads the same in every code page a log may be in.
+  if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return std::string(utf8);
   std::string local = utf8ToLocale(utf8);
   if (localeToUtf8(local) == utf8) return local;
   return std::string(kUtf8Mark) + std::string(utf8);
