@@ -107,7 +107,7 @@ class PictureScanPaths : public ::testing::TestWithParam<WideLevel> {
  protected:
   void SetUp() override { m_old = capWideLevel(GetParam()); }
   void TearDown() override { (void)capWideLevel(m_old); }
-  WideLevel m_old = WideLevel::Avx2;
+  WideLevel m_old = WideLevel::Avx512;
 };
 
 TEST_P(PictureScanPaths, MatchesTheLiteralScanOnRandomInput) {
@@ -147,9 +147,10 @@ TEST_P(PictureScanPaths, MatchesTheLiteralScanOnRandomInput) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, PictureScanPaths,
-                         ::testing::Values(WideLevel::Avx2, WideLevel::Ssse3, WideLevel::None),
-                         [](const auto& info) {
-                           switch (info.param) {
+                         ::testing::Values(WideLevel::Avx512, WideLevel::Avx2, WideLevel::Ssse3, WideLevel::None),
+                         [](const auto& path) {
+                           switch (path.param) {
+                             case WideLevel::Avx512: return std::string("Avx512");
                              case WideLevel::Avx2: return std::string("Avx2");
                              case WideLevel::Ssse3: return std::string("Ssse3");
                              case WideLevel::None: return std::string("Scalar");

@@ -1,7 +1,7 @@
 #pragma once
-// The marker filter's block path: 32 or 16 positions at a time where the machine has a vector
-// unit for it. Private to the scan; picture_scan_x86.cpp implements it on x86-64 (AVX2, else
-// SSSE3, checked at run time), picture_scan_generic.cpp everywhere else.
+// The marker filter's block path: 64, 32 or 16 positions at a time where the machine has a vector
+// unit for it. Private to the scan; picture_scan_x86.cpp implements it on x86-64 (AVX-512, AVX2,
+// else SSSE3, checked at run time), picture_scan_generic.cpp everywhere else.
 
 #include <cstddef>
 
@@ -13,7 +13,7 @@ struct WideResult {
 };
 
 // The widest block path used: the machine's, or less where a test asks for it.
-enum class WideLevel { None, Ssse3, Avx2 };
+enum class WideLevel { None, Ssse3, Avx2, Avx512 };
 // Caps the block path at level (tests run each path on one machine); returns the previous cap.
 WideLevel capWideLevel(WideLevel level);
 
