@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -107,6 +108,17 @@ enum class WriteResult { Written, Refused, Failed, Unchanged, Kept };
 // it: open, one read at offset 0 (a file that can be read at an offset returns fewer bytes than
 // asked only at its end), close. Safe to call on several threads at once.
 [[nodiscard]] bool fileHoldsExactly(const std::filesystem::path& path, std::string_view data);
+
+// The same question for many files at once, with the same answers. On Linux the files go to the
+// kernel together (io_uring, where the system allows it: one system call for a batch instead of
+// three a file); elsewhere, or on any doubt, each is asked on its own. Safe to call on several
+// threads at once; each thread keeps what it needs for that.
+struct HeldCheck {
+  const std::filesystem::path* path = nullptr;
+  std::string_view data;
+  bool held = false;  // the answer
+};
+void filesHoldExactly(std::span<HeldCheck> checks);
 
 // Puts a file's position back to its start (reads at an offset may move it on some systems).
 [[nodiscard]] bool rewindFile(const FileDescriptor& file);

@@ -244,6 +244,10 @@ bool fileHoldsExactly(const std::filesystem::path& path, std::string_view data) 
   return n == data.size() && std::string_view(old.data(), data.size()) == data;
 }
 
+void filesHoldExactly(std::span<HeldCheck> checks) {
+  for (HeldCheck& check : checks) check.held = fileHoldsExactly(*check.path, check.data);
+}
+
 bool rewindFile(const FileDescriptor& file) {
   LARGE_INTEGER start{};
   return ::SetFilePointerEx(handle(file), start, nullptr, FILE_BEGIN) || fail();
