@@ -207,6 +207,29 @@ struct PlannedPicture final : SideJob {
     }
     checked.store(true, std::memory_order_release);
   }
+
+  // Checks several pictures' files together (see filesHoldExactly).
+  static void runAll(std::span<SideJob* const> jobs) {
+    std::vector<HeldCheck> checks;
+    try {
+      checks.reserve(jobs.size());
+      for (SideJob* job : jobs) {
+        auto& p = static_cast<PlannedPicture&>(*job);
+        p.target = ExportRun::TargetOf(p.file);
+        checks.push_back({&p.target.native, std::string_view(reinterpret_cast<const char*>(p.bytes),
+                                                             static_cast<std::size_t>(p.match.length))});
+      }
+      filesHoldExactly(checks);
+    } catch (...) {
+      checks.clear();
+    }
+    for (std::size_t k = 0; k < jobs.size(); ++k) {
+      auto& p = static_cast<PlannedPicture&>(*jobs[k]);
+      if (k >= checks.size()) p.target = {};  // not checked: found again at the write
+      p.held = k < checks.size() && checks[k].held;
+      p.checked.store(true, std::memory_order_release);
+    }
+  }
 };
 
 // The walk goes this many pieces ahead of the pictures it writes, which gives the checks time.
@@ -256,6 +279,7 @@ class PieceExport {
     options.helpers = reading.helpers;
     options.matchLimit = reading.matchLimit;
     options.held = static_cast<std::size_t>(kWriteLag + kCheckWait) + 1;
+    options.runJobs = &PlannedPicture::runAll;
     return options;
   }
 

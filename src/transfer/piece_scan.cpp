@@ -14,6 +14,9 @@ constexpr int kSpins = 2000;
 
 constexpr std::size_t kHugePage = 2u << 20;
 
+// Jobs a thread takes at once.
+constexpr std::size_t kJobBatch = 32;
+
 // One piece read and scanned, waiting for the walk.
 struct Slot {
   bool ready = false;
@@ -32,7 +35,7 @@ struct PieceReader::Shared {
         pieceSize(static_cast<std::int64_t>(std::max<std::size_t>(options.pieceSize, 1))),
         matchLimit(options.matchLimit ? options.matchLimit : std::max<std::size_t>(options.pieceSize / 16, 1)),
         reach(readReach(kindTable, delphiBlockTest)), last(static_cast<std::int64_t>(sourceSize) - 2),
-        fastEnd(filterEnd(markerFilter, sourceSize)),
+        fastEnd(filterEnd(markerFilter, sourceSize)), runJobs(options.runJobs),
         count(last < 0 ? 0 : (last + pieceSize) / pieceSize), slots(slotCount),
         bufferSize(roundUp(static_cast<std::size_t>(pieceSize + reach.before + reach.after + 2), 64)),
         buffers(count > 0 ? roundUp(slotCount * bufferSize, kHugePage) : 0) {}
@@ -65,13 +68,18 @@ struct PieceReader::Shared {
     if (waiting > 0) lock.wakeAll();
   }
 
-  // Runs one job handed on, without the lock; false when there is none. With the lock held.
+  // Runs the jobs handed on (up to kJobBatch of them), without the lock; false when there are
+  // none. With the lock held.
   bool runJob() {
     if (jobs.empty()) return false;
-    SideJob* job = jobs.front();
-    jobs.pop_front();
+    SideJob* taken[kJobBatch];
+    const std::size_t n = std::min(jobs.size(), kJobBatch);
+    std::copy_n(jobs.begin(), n, taken);
+    jobs.erase(jobs.begin(), jobs.begin() + static_cast<std::ptrdiff_t>(n));
     lock.unlock();
-    job->run();
+    if (runJobs) runJobs(std::span<SideJob* const>(taken, n));
+    else
+      for (std::size_t k = 0; k < n; ++k) taken[k]->run();
     lock.lock();
     return true;
   }
@@ -136,7 +144,9 @@ struct PieceReader::Shared {
   std::int64_t pieceSize;
   std::size_t matchLimit;
   ReadReach reach;
-  std::int64_t last, fastEnd, count;
+  std::int64_t last, fastEnd;
+  RunJobs runJobs;
+  std::int64_t count;
 
   WaitLock lock;
   std::vector<Slot> slots;

@@ -18,12 +18,23 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "platform/file_io.hpp"
 #include "transfer/picture_scan.hpp"
 
 namespace falcet {
+
+// Work for whichever thread is free. run() may be called on any thread, once.
+class SideJob {
+ public:
+  virtual ~SideJob() = default;
+  virtual void run() = 0;
+};
+
+// Runs several jobs handed on, each once (jobs that gain from being done together).
+using RunJobs = void (*)(std::span<SideJob* const> jobs);
 
 struct PieceScanOptions {
   std::size_t pieceSize = 256 << 10;  // candidate positions per piece
@@ -33,6 +44,8 @@ struct PieceScanOptions {
   std::size_t matchLimit = 0;
   // Pieces the walk may hold at once after walking them.
   std::size_t held = 1;
+  // Runs the jobs a thread takes at once (up to 32); nullptr: each job's run().
+  RunJobs runJobs = nullptr;
 };
 
 // One piece read: its candidate positions begin .. end - 1, and the bytes from file offset
@@ -44,13 +57,6 @@ struct ReadPiece {
   const unsigned char* window = nullptr;
   bool crowded = false;  // more matches than the limit: matches is empty
   std::vector<ScanMatch> matches;
-};
-
-// Work for whichever thread is free. run() may be called on any thread, once.
-class SideJob {
- public:
-  virtual ~SideJob() = default;
-  virtual void run() = 0;
 };
 
 class PieceReader {
