@@ -239,6 +239,9 @@ constexpr std::int64_t kWriteLag = 2;
 // on, by up to this many pieces.
 constexpr std::int64_t kCheckWait = 2;
 
+// Checks the walk makes together at most.
+constexpr std::size_t kChecksHere = 32;
+
 // Pauses the walk spins for a check under way before it gives the processor up between looks.
 constexpr int kCheckSpins = 4000;
 
@@ -324,6 +327,7 @@ class PieceExport {
     if (last < 0) return;
     while (m_readOk && !m_planned.empty() && m_planned.front()->piece <= last) {
       PlannedPicture& p = *m_planned.front();
+      if (p.pending) checkHere(last);
       const Check check = settle(p, p.piece + kCheckWait <= last || last == current);
       if (check == Check::UnderWay) break;  // the walk goes on meanwhile
       const bool checked = check == Check::Made;
@@ -356,6 +360,20 @@ class PieceExport {
   void dropAll() {
     for (const auto& p : m_planned) (void)settle(*p, true);
     m_planned.clear();
+  }
+
+  // Makes here, together, the checks of the pictures up to piece last that no helper has begun
+  // (each would otherwise be made on its own at its write).
+  void checkHere(std::int64_t last) {
+    std::vector<SideJob*> here;
+    for (const auto& q : m_planned) {
+      if (q->piece > last || here.size() == kChecksHere) break;
+      if (!q->pending) continue;
+      q->pending = false;
+      q->taken = true;
+      if (m_reader.withdraw(q.get())) here.push_back(q.get());
+    }
+    PlannedPicture::runAll(here);
   }
 
   enum class Check { Made, NotMade, UnderWay };
