@@ -8,7 +8,17 @@
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 #include <vector>
+
+#if defined(__linux__) && __has_include(<linux/seccomp.h>)
+#include <cstddef>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#define FALCET_CAN_FORBID_RING 1
+#endif
 
 #include "platform/file_io.hpp"
 #include "support/fixtures.hpp"
@@ -76,6 +86,40 @@ TEST(HeldFiles, ManyAtOnceAnswerAsOneAtATime) {
   EXPECT_LT(probe, 16);
   ::close(probe);
 }
+
+#ifdef FALCET_CAN_FORBID_RING
+// A sandbox that forbids io_uring (as container runtimes do): the files are asked one at a time,
+// with the same answers. The rule is set on a thread of its own; it binds only that thread.
+TEST(HeldFiles, AnswerWhereTheSystemForbidsTheRing) {
+  testing::TempDir dir;
+  const std::string picture(700, 'p');
+  std::vector<std::filesystem::path> paths;
+  for (int k = 0; k < 6; ++k) {
+    std::string name = "file";
+    name += std::to_string(k);
+    paths.push_back(dir.path() / name);
+    testing::writeFile(paths.back().string(), k % 2 ? picture : picture + "!");
+  }
+  std::vector<HeldCheck> checks;
+  for (const auto& path : paths) checks.push_back({&path, picture, false});
+  bool forbidden = false;
+  std::thread([&] {
+    sock_filter rules[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_io_uring_setup, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(rules)), rules};
+    forbidden = ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+                ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0 &&
+                ::syscall(__NR_io_uring_setup, 1, nullptr) < 0 && errno == EPERM;
+    filesHoldExactly(checks);
+  }).join();
+  if (!forbidden) GTEST_SKIP() << "this system lets no filter be set";
+  for (std::size_t k = 0; k < checks.size(); ++k) EXPECT_EQ(checks[k].held, k % 2 == 1) << k;
+}
+#endif
 
 }  // namespace
 }  // namespace falcet
