@@ -78,9 +78,8 @@ class Ring {
   [[nodiscard]] bool usable() const { return m_usable; }
 
   // Answers up to kBatch checks; false when the ring failed (the answers are then not given).
-  // A check the ring could not answer for sure (its read would have waited) is left to the caller
-  // in doubt[].
-  bool ask(HeldCheck* checks, std::size_t n, std::vector<std::string>& buffers, bool* doubt) {
+  // A file whose read would have waited is asked again on its own.
+  bool ask(HeldCheck* checks, std::size_t n, std::vector<std::string>& buffers) {
     unsigned tail = *m_sqTail;
     for (std::size_t k = 0; k < n; ++k) {
       buffers[k].resize(checks[k].data.size() + 1);
@@ -144,9 +143,10 @@ class Ring {
       return false;
     }
     for (std::size_t k = 0; k < n; ++k) {
-      const std::size_t size = checks[k].data.size();
-      checks[k].held = reads[k] == static_cast<int>(size) && std::memcmp(buffers[k].data(), checks[k].data.data(), size) == 0;
-      doubt[k] = reads[k] == -EAGAIN || reads[k] == -EINTR;
+      HeldCheck& check = checks[k];
+      const std::size_t size = check.data.size();
+      if (reads[k] == -EAGAIN || reads[k] == -EINTR) check.held = fileHoldsExactly(*check.path, check.data);
+      else check.held = reads[k] == static_cast<int>(size) && std::memcmp(buffers[k].data(), check.data.data(), size) == 0;
     }
     return true;
   }
@@ -190,25 +190,21 @@ class Ring {
 #endif
 
 void filesHoldExactly(std::span<HeldCheck> checks) {
+  std::size_t from = 0;
 #ifdef FALCET_IO_URING
   // A single file gains nothing from the ring.
   if (checks.size() > 1) {
     thread_local Ring ring;
     thread_local std::vector<std::string> buffers(kBatch);
-    bool doubt[kBatch];
-    std::size_t from = 0;
     while (from < checks.size() && ring.usable()) {
       const std::size_t n = std::min<std::size_t>(kBatch, checks.size() - from);
-      if (!ring.ask(&checks[from], n, buffers, doubt)) break;
-      for (std::size_t k = 0; k < n; ++k)
-        if (doubt[k]) checks[from + k].held = fileHoldsExactly(*checks[from + k].path, checks[from + k].data);
+      if (!ring.ask(&checks[from], n, buffers)) break;
       from += n;
     }
-    for (; from < checks.size(); ++from) checks[from].held = fileHoldsExactly(*checks[from].path, checks[from].data);
-    return;
   }
 #endif
-  for (HeldCheck& check : checks) check.held = fileHoldsExactly(*check.path, check.data);
+  // What the ring did not answer.
+  for (; from < checks.size(); ++from) checks[from].held = fileHoldsExactly(*checks[from].path, checks[from].data);
 }
 
 }  // namespace falcet

@@ -194,18 +194,11 @@ struct PlannedPicture final : SideJob {
   std::atomic<bool> checked{false};
   bool held = false;     // the file holds the picture
   bool pending = false;  // its check was handed on and not yet taken back or looked at
-  bool taken = false;    // a helper took its check on
+  bool taken = false;    // its check was begun (by a helper, or by the walk itself)
 
   void run() override {
-    try {
-      target = ExportRun::TargetOf(file);
-      held = fileHoldsExactly(target.native, std::string_view(reinterpret_cast<const char*>(bytes),
-                                                               static_cast<std::size_t>(match.length)));
-    } catch (...) {
-      target = {};
-      held = false;
-    }
-    checked.store(true, std::memory_order_release);
+    SideJob* self = this;
+    runAll(std::span<SideJob* const>(&self, 1));
   }
 
   // Checks several pictures' files together (see filesHoldExactly).
